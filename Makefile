@@ -1,0 +1,50 @@
+# Two commands do everything on a fresh Debian machine: `make demo`, `make test`.
+BUILD      ?= build
+GENERATOR  ?= Ninja
+JOBS       ?= $(shell nproc)
+PYTHON     ?= /usr/bin/python3
+CMAKE_ARGS ?=
+
+.PHONY: all deps configure build test test-cpp test-python demo sanitize sanitize-asan sanitize-tsan bench install clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@bash scripts/run-tests.sh $(BUILD)
+
+demo: build
+	@bash scripts/demo.sh $(BUILD)
+
+# The suite again under AddressSanitizer + UndefinedBehaviorSanitizer, then
+# ThreadSanitizer, each in its own build folder.
+sanitize: sanitize-asan sanitize-tsan
+
+sanitize-asan: deps
+	@cmake -S . -B build-asan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=address,undefined \
+		-DZEL_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	@cmake --build build-asan -j $(JOBS)
+	@ZEL_SKIP_PYTHON=1 bash scripts/run-tests.sh build-asan
+
+sanitize-tsan: deps
+	@cmake -S . -B build-tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_SANITIZE=thread \
+		-DZEL_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	@cmake --build build-tsan -j $(JOBS)
+	@ZEL_SKIP_PYTHON=1 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" bash scripts/run-tests.sh build-tsan
+
+bench: build
+	@bash scripts/run-bench.sh $(BUILD)
+
+install: build
+	@cmake --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
+
+clean:
+	@rm -rf $(BUILD) build-asan build-tsan

@@ -1,0 +1,11 @@
+# Every third-party piece comes from the system's packages.
+find_package(Threads REQUIRED)
+find_package(Protobuf REQUIRED)
+find_package(OpenSSL 3 REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBEVENT REQUIRED IMPORTED_TARGET libevent libevent_openssl libevent_pthreads)
+pkg_check_modules(LZ4 REQUIRED IMPORTED_TARGET liblz4)
+pkg_check_modules(JANSSON REQUIRED IMPORTED_TARGET jansson)
+find_path(READERWRITERQUEUE_INCLUDE_DIR readerwriterqueue/readerwriterqueue.h REQUIRED)
+add_library(zel_readerwriterqueue INTERFACE)
+target_include_directories(zel_readerwriterqueue SYSTEM INTERFACE ${READERWRITERQUEUE_INCLUDE_DIR})
