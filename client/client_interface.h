@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "SysSubscribe.pb.h"
 #include "common/base_log.h"
 #include "common/zel_export.h"
-#include "SysSubscribe.pb.h"
 
 namespace com::mivo::kmr::client {
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "common/zel_export.h"
 #include "MarketData.pb.h"
 #include "MetaData.pb.h"
 #include "SysLogin.pb.h"
 #include "SysSubscribe.pb.h"
+#include "common/zel_export.h"
 
 namespace com::mivo::kmr::client {
 
@@ -19,9 +19,12 @@ class ZEL_API MessageHandle {
 public:
     virtual ~MessageHandle() {}
 
-    virtual void OnSubscribeResponse(const com::mivo::zel::model::SubscribeResponse& response) { (void)response; }
+    virtual void OnSubscribeResponse(const com::mivo::zel::model::SubscribeResponse& response) {
+        (void)response;
+    }
     // Reserved: the library never fires it.
-    virtual void OnBridgeData(const com::mivo::zel::model::MetaData& meta, const char* data, uint64_t length) {
+    virtual void OnBridgeData(const com::mivo::zel::model::MetaData& meta, const char* data,
+                              uint64_t length) {
         (void)meta;
         (void)data;
         (void)length;
@@ -32,7 +35,9 @@ public:
         (void)site_types;
     }
     virtual void OnLoginDiscoveryFailed(const std::string& server_ip) { (void)server_ip; }
-    virtual void OnLoginDiscoveryResponse(const com::mivo::zel::model::LoginResponse& response) { (void)response; }
+    virtual void OnLoginDiscoveryResponse(const com::mivo::zel::model::LoginResponse& response) {
+        (void)response;
+    }
     virtual void OnNoDiscoveryServices() {}
     virtual void OnLoginDatafeedNodeSuccess(int site_type, const std::string& node) {
         (void)site_type;
@@ -44,7 +49,9 @@ public:
     }
     virtual void OnLoginDataServiceSuccess() {}
     virtual void OnLoginDataServiceFailed() {}
-    virtual void OnLoginDataServiceResponse(const com::mivo::zel::model::LoginResponse& response) { (void)response; }
+    virtual void OnLoginDataServiceResponse(const com::mivo::zel::model::LoginResponse& response) {
+        (void)response;
+    }
     virtual void OnDisconnected(int site_type, const std::string& node) {
         (void)site_type;
         (void)node;

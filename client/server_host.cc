@@ -23,6 +23,8 @@ ServerHost::ServerHost(const ServerHost& other) = default;
 ServerHost& ServerHost::operator=(const ServerHost& other) = default;
 ServerHost::~ServerHost() = default;
 
-std::string ServerHost::ToString() const { return m_ip + ":" + std::to_string(m_port); }
+std::string ServerHost::ToString() const {
+    return m_ip + ":" + std::to_string(m_port);
+}
 
 }  // namespace com::mivo::kmr::client

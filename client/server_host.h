@@ -19,8 +19,8 @@ public:
     ~ServerHost();
 
     const std::string& GetServerIp() const { return m_ip; }
-    const int GetServerPort() const { return m_port; }
-    const bool IsSsl() const { return m_ssl; }
+    int GetServerPort() const { return m_port; }
+    bool IsSsl() const { return m_ssl; }
     std::string ToString() const;
 
 private:

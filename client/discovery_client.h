@@ -1,0 +1,142 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <google/protobuf/repeated_field.h>
+
+#include "SysLogin.pb.h"
+#include "client/message_handle.h"
+#include "client/node_map.h"
+#include "client/server_host.h"
+#include "common/zel_export.h"
+
+struct bufferevent;
+struct event;
+struct event_base;
+typedef struct ssl_st SSL;
+typedef struct ssl_ctx_st SSL_CTX;
+
+namespace com::mivo::kmr::client {
+
+class DiscoveryClient;
+
+// Read and event callbacks of the discovery socket; the context is the
+// DiscoveryClient that runs the attempt.
+ZEL_API void DiscoveryReadCb(struct bufferevent* bev, void* ctx);
+ZEL_API void DiscoveryEventCb(struct bufferevent* bev, short events, void* ctx);
+
+// Logs in to the discovery service with user name and password and keeps what
+// the answer brings: the session token and the table of datafeed nodes.
+//
+// A walk (TryLoginDiscovery) tries the main server, then the backups in order,
+// each attempt being one connection with a short event loop on the calling
+// thread: connect, send the login request, read the one response, leave.
+// Another thread may stop a walk: CloseSocket ends the running attempt, the
+// destructor ends the whole walk and waits until it has returned.
+class ZEL_API DiscoveryClient {
+public:
+    explicit DiscoveryClient(MessageHandle* message_handle);
+    ~DiscoveryClient();
+
+    DiscoveryClient(const DiscoveryClient&) = delete;
+    DiscoveryClient& operator=(const DiscoveryClient&) = delete;
+
+    // The TLS context stays with its owner; it must outlive every walk.
+    void RegisterSslCtx(SSL_CTX* ssl_ctx);
+
+    void InitParams(const std::string& user_account, const std::string& passwd, bool use_ssl,
+                    ServerHost main_host, std::vector<ServerHost> backup_hosts);
+
+    // 0 logged in; -1030 not logged in, a later walk may succeed (also when a
+    // walk is already running); -1031 stopped for good.
+    int TryLoginDiscovery();
+
+    // Ends the running attempt, if any, from any thread.
+    void CloseSocket();
+
+    void StopLoginCauseFailed();
+    void StopLoginCauseSuccess();
+    void ReLoginCauseFailed();
+
+    void UpdateDatafeedNodes(
+        const google::protobuf::RepeatedPtrField<com::mivo::zel::model::ServerInfo>* servers);
+    DatafeedNodeMap& GetDatafeedNodes() { return m_datafeed_nodes; }
+
+    std::string& GetNewTraceId();
+    std::string& GetCurTraceId() { return m_cur_trace_id; }
+
+    const std::string GetUserAccount() { return m_user_account; }
+    const std::string GetPasswd() { return m_passwd; }
+    const std::string GetToken() { return m_token; }
+    void StoreToken(const std::string& token) { m_token = token; }
+
+    MessageHandle* GetMessageHandle() { return m_message_handle; }
+    ServerHost& GetCurrentUsedHost() { return m_current_used_host; }
+
+    static constexpr int RESULT_RETRY = -1030;
+    static constexpr int RESULT_STOPPED = -1031;
+    static constexpr int RESULT_SSL_FAILED = -2402;
+
+private:
+    friend void DiscoveryReadCb(struct bufferevent* bev, void* ctx);
+    friend void DiscoveryEventCb(struct bufferevent* bev, short events, void* ctx);
+
+    void TryConnect(const std::string& ip, int port);
+    int CreateSsl();
+    void FreeBaseEvent();
+
+    // Creates the buffered socket of an attempt; false when that failed (the
+    // walk is then given up).
+    bool CreateBufferEvent();
+    // Breaks the current loop, if any, also one that has not started yet.
+    void BreakLoop();
+    static void WakeCb(int fd, short events, void* ctx);
+    // Ends the attempt: sets the walk flags and leaves the loop.
+    void EndAttempt(bool login_success, bool keep_trying);
+    // The pause after a failed server; cut short when the client goes away.
+    void PauseBeforeNextServer();
+    // Reads the response once it is wholly buffered. at_end: no more bytes will
+    // come, so whatever is missing now is missing for good.
+    void HandleResponse(bool at_end);
+    void HandleLoginResponse(const com::mivo::zel::model::LoginResponse& response);
+
+    MessageHandle* m_message_handle;
+    std::string m_user_account;
+    std::string m_passwd;
+    std::string m_token;
+    std::string m_cur_trace_id;
+    std::vector<ServerHost> m_hosts;
+    DatafeedNodeMap m_datafeed_nodes;
+    ServerHost m_current_used_host;
+    bool m_use_ssl;
+    SSL* m_ssl;
+    SSL_CTX* m_ssl_ctx;
+    std::atomic<bool> m_login_success;
+    std::atomic<bool> m_running;
+    std::atomic<bool> m_keep_trying;
+    struct bufferevent* m_bev;
+    struct event_base* m_base;
+
+    // Lets another thread reach the loop of the running attempt: m_base and
+    // m_wake_event are created and freed under m_loop_mutex, and the wake
+    // event, once activated, breaks the loop even if it has not started yet.
+    std::mutex m_loop_mutex;
+    struct event* m_wake_event;
+    // Set by the destructor (under m_loop_mutex); ends the walk and the pause
+    // between servers.
+    std::atomic<bool> m_closing;
+    // Number of TryLoginDiscovery calls still inside this object, so that the
+    // destructor can wait for them.
+    int m_active_walks;
+    std::condition_variable m_walk_cv;
+    // State of the current attempt, touched only on the loop thread: whether
+    // its outcome is settled and whether the response header was logged.
+    bool m_attempt_over;
+    bool m_header_logged;
+};
+
+}  // namespace com::mivo::kmr::client

@@ -1,0 +1,224 @@
+// The discovery socket's callbacks: send the login on connect, read the one
+// login response, and settle the attempt.
+#include <cstring>
+#include <vector>
+
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <event2/bufferevent_ssl.h>
+#include <event2/event.h>
+#include <google/protobuf/util/json_util.h>
+#include <openssl/err.h>
+
+#include "MetaData.pb.h"
+#include "client/discovery_client.h"
+#include "common/base_log.h"
+#include "common/platform.h"
+#include "protocol/message_header.h"
+#include "protocol/nuvexia_message_impl.h"
+#include "protocol/service_contract.h"
+#include "protocol/wire_order.h"
+
+namespace com::mivo::kmr::client {
+
+using com::mivo::zel::model::LoginResponse;
+using com::mivo::zel::model::MetaData;
+
+namespace {
+
+constexpr char kMaskedSecret[] = "******";
+
+std::string ToJson(const google::protobuf::Message& message) {
+    std::string json;
+    google::protobuf::util::MessageToJsonString(message, &json);
+    return json;
+}
+
+// The response as logged: the session token is a secret.
+std::string ToLoggedJson(const LoginResponse& response) {
+    if (response.token().empty()) {
+        return ToJson(response);
+    }
+    LoginResponse shown(response);
+    shown.set_token(kMaskedSecret);
+    return ToJson(shown);
+}
+
+// false when no request went out.
+bool SendLoginRequest(DiscoveryClient* client, struct bufferevent* bev) {
+    const ServerHost& host = client->GetCurrentUsedHost();
+    char* frame = nullptr;
+    const int length = NuvexiaMessage::PrepareLoginRequest(
+        frame, com::mivo::zel::model::NUVEXIA_LOGIN_FOR_DISCOVERY, host.GetServerIp(), host.GetServerPort(),
+        client->GetUserAccount(), client->GetPasswd(), false, client->GetNewTraceId());
+    bool sent = false;
+    if (length <= 0) {
+        ErrorPrint("Prepare login message failed! Retry login");
+    } else if (bufferevent_write(bev, frame, static_cast<size_t>(length)) != 0) {
+        ErrorPrint("Send login request to discovery failed! Retry login");
+    } else {
+        sent = true;
+    }
+    NuvexiaMessage::ReleaseBuffer(frame);
+    return sent;
+}
+
+}  // namespace
+
+void DiscoveryClient::EndAttempt(bool login_success, bool keep_trying) {
+    m_login_success = login_success;
+    m_keep_trying = keep_trying;
+    m_attempt_over = true;
+    event_base_loopbreak(m_base);
+}
+
+void DiscoveryReadCb(struct bufferevent* /*bev*/, void* ctx) {
+    auto* client = static_cast<DiscoveryClient*>(ctx);
+    if (!client->m_attempt_over) {
+        client->HandleResponse(false);
+    }
+}
+
+void DiscoveryEventCb(struct bufferevent* bev, short events, void* ctx) {
+    auto* client = static_cast<DiscoveryClient*>(ctx);
+    // With deferred callbacks an event may follow the read that settled the
+    // attempt; the outcome stands.
+    if (client->m_attempt_over) {
+        return;
+    }
+    if ((events & BEV_EVENT_TIMEOUT) && (events & BEV_EVENT_READING)) {
+        ErrorPrint("Discovery socket READ IDLE!");
+    } else if ((events & BEV_EVENT_TIMEOUT) && (events & BEV_EVENT_WRITING)) {
+        ErrorPrint("Discovery socket Write IDLE!");
+    } else if (events & BEV_EVENT_ERROR) {
+        const int err = platform::LastError();
+        ErrorPrint("Discovery socket occurs errno: %d, cause: %s", err, platform::ErrorText(err).c_str());
+        // A failed handshake or certificate check says more than errno.
+        for (unsigned long tls_err = bufferevent_get_openssl_error(bev); tls_err != 0;
+             tls_err = bufferevent_get_openssl_error(bev)) {
+            char text[256];
+            ERR_error_string_n(tls_err, text, sizeof(text));
+            ErrorPrint("Discovery socket TLS error: %s", text);
+        }
+    } else if (events & BEV_EVENT_CONNECTED) {
+        InfoPrint("Connect to discovery server successfully! Try to send login request");
+        if (SendLoginRequest(client, bev)) {
+            return;
+        }
+    } else if (events & BEV_EVENT_EOF) {
+        // What came before the end is all there will be.
+        if (evbuffer_get_length(bufferevent_get_input(bev)) > 0) {
+            client->HandleResponse(true);
+            if (client->m_attempt_over) {
+                return;
+            }
+        }
+        ErrorPrint("Discovery socket closed by peers");
+    } else {
+        WarnPrint("Unknow discovery socket event: %d", static_cast<int16_t>(events));
+    }
+    client->EndAttempt(false, true);
+}
+
+void DiscoveryClient::HandleResponse(bool at_end) {
+    struct evbuffer* input = bufferevent_get_input(m_bev);
+    const size_t available = evbuffer_get_length(input);
+    const auto retry = [this](const char* message) {
+        ErrorPrint("%s", message);
+        EndAttempt(false, true);
+    };
+    static const char kHeaderFailed[] = "Read discovery login response header failed! Try to relogin";
+    static const char kMetaFailed[] = "Read discovery login response meta data failed! Try to relogin";
+    static const char kBodyFailed[] = "Read discovery login response body failed! Try to relogin";
+
+    // A response may come in several segments: wait until the frame is whole
+    // (the read timeout bounds the wait), unless nothing more can come.
+    if (available < static_cast<size_t>(MessageHeader::SIZE)) {
+        if (at_end) {
+            retry(kHeaderFailed);
+        }
+        return;
+    }
+    char header_bytes[MessageHeader::SIZE];
+    evbuffer_copyout(input, header_bytes, sizeof(header_bytes));
+    MessageHeader header;
+    NuvexiaMessage::DecodeMsgHeader(header_bytes, header);
+    if (!m_header_logged) {
+        DebugPrint("Decode login rsp success, %s", header.ToString().c_str());
+        m_header_logged = true;
+    }
+    const int32_t meta_length = header.m_metaLength;
+    const int32_t payload_length = header.m_payloadLength;
+    if (meta_length <= 0 || meta_length > ServiceContract::MAX_META_LENGTH) {
+        retry(kMetaFailed);
+        return;
+    }
+    if (payload_length < 0 || payload_length > ServiceContract::MAX_PAYLOAD_LENGTH) {
+        retry(kBodyFailed);
+        return;
+    }
+    const size_t frame_length = static_cast<size_t>(MessageHeader::SIZE) + meta_length + payload_length;
+    if (available < frame_length && !at_end) {
+        return;
+    }
+
+    const size_t buffered = available < frame_length ? available : frame_length;
+    std::vector<char> frame(buffered);
+    evbuffer_copyout(input, frame.data(), buffered);
+
+    if (buffered < static_cast<size_t>(MessageHeader::SIZE) + meta_length) {
+        retry(kMetaFailed);
+        return;
+    }
+    MetaData meta;
+    if (NuvexiaMessage::DecodeMsgMeatData(frame.data() + MessageHeader::SIZE, meta_length, meta) != 0) {
+        retry(kMetaFailed);
+        return;
+    }
+    InfoPrint("Receive discovery login response, meta data: %s", ToJson(meta).c_str());
+    if (meta.sysmessagetype() != com::mivo::zel::model::LOGIN_RESPONSE ||
+        meta.zelsysmessagenum() != ServiceContract::REQUEST_MESSAGE_NUM || meta.traceid() != m_cur_trace_id) {
+        retry("Check discovery login response meta data failed! Try to relogin");
+        return;
+    }
+
+    // The body is read whole, however long; its inner length must stay inside it.
+    if (buffered < frame_length || payload_length < ServiceContract::PAYLOAD_PREFIX_LENGTH) {
+        retry(kBodyFailed);
+        return;
+    }
+    const char* payload = frame.data() + MessageHeader::SIZE + meta_length;
+    const int32_t body_length = WireOrder::ReadInt32(payload);
+    DebugPrint("discovery login response body len: %d", body_length);
+    if (body_length < 0 || body_length > payload_length - ServiceContract::PAYLOAD_PREFIX_LENGTH) {
+        retry(kBodyFailed);
+        return;
+    }
+    LoginResponse response;
+    if (NuvexiaMessage::DecodeMsgBody(payload + ServiceContract::PAYLOAD_PREFIX_LENGTH, body_length,
+                                      response) != 0) {
+        ErrorPrint("Decode discovery login response body failed! Try to relogin");
+        EndAttempt(false, false);
+        return;
+    }
+    HandleLoginResponse(response);
+}
+
+void DiscoveryClient::HandleLoginResponse(const LoginResponse& response) {
+    InfoPrint("Receive discovery login response, payload: %s", ToLoggedJson(response).c_str());
+    if (!response.issuccess()) {
+        ErrorPrint("Login discovery server successfully, but meet error: %s, please check",
+                   response.errorcontext().message().c_str());
+        EndAttempt(false, false);
+        return;
+    }
+    if (m_message_handle != nullptr) {
+        m_message_handle->OnLoginDiscoveryResponse(response);
+    }
+    m_token = response.token();
+    UpdateDatafeedNodes(&response.servers());
+    EndAttempt(true, false);
+    InfoPrint("Login discovery server successfully!");
+}
+
+}  // namespace com::mivo::kmr::client

@@ -1,0 +1,158 @@
+// One discovery attempt: its event loop, its socket and their teardown.
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstring>
+
+#include <event2/bufferevent.h>
+#include <event2/bufferevent_ssl.h>
+#include <event2/event.h>
+#include <event2/util.h>
+#include <openssl/ssl.h>
+
+#include "client/discovery_client.h"
+#include "common/base_config.h"
+#include "common/base_log.h"
+
+namespace com::mivo::kmr::client {
+
+namespace {
+
+// Dotted IPv4 text only: a name or a malformed text must not turn into a
+// connection to 0.0.0.0.
+bool BuildServerAddress(const std::string& ip, int port, sockaddr_in& address) {
+    std::memset(&address, 0, sizeof(address));
+    address.sin_family = AF_INET;
+    if (evutil_inet_pton(AF_INET, ip.c_str(), &address.sin_addr) != 1) {
+        ErrorPrint("Discovery server address is not a dotted IPv4 address: %s", ip.c_str());
+        return false;
+    }
+    if (port <= 0 || port > 65535) {
+        ErrorPrint("Discovery server port is out of range: %d", port);
+        return false;
+    }
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    return true;
+}
+
+}  // namespace
+
+void DiscoveryClient::TryConnect(const std::string& ip, int port) {
+    m_login_success = false;
+    m_attempt_over = false;
+    m_header_logged = false;
+    {
+        std::lock_guard<std::mutex> lock(m_loop_mutex);
+        if (m_closing) {
+            return;
+        }
+        m_base = event_base_new();
+        if (m_base != nullptr) {
+            m_wake_event = event_new(m_base, -1, 0, &DiscoveryClient::WakeCb, this);
+        }
+    }
+    if (m_base == nullptr || m_wake_event == nullptr) {
+        ErrorPrint("Create event base for discovery failed!");
+        StopLoginCauseFailed();
+        FreeBaseEvent();
+        return;
+    }
+
+    sockaddr_in address;
+    if (!CreateBufferEvent()) {
+        StopLoginCauseFailed();
+    } else if (!BuildServerAddress(ip, port, address)) {
+        ReLoginCauseFailed();
+    } else {
+        bufferevent_setcb(m_bev, DiscoveryReadCb, nullptr, DiscoveryEventCb, this);
+        bufferevent_enable(m_bev, EV_READ | EV_WRITE);
+        const auto& config = BaseConfig::GetInstance();
+        const timeval read_timeout{static_cast<time_t>(config.GetReadTimeout()), 0};
+        const timeval write_timeout{static_cast<time_t>(config.GetSendTimeout()), 0};
+        bufferevent_set_timeouts(m_bev, &read_timeout, &write_timeout);
+
+        InfoPrint("Try to connect discovery server: %s:%d", ip.c_str(), port);
+        if (bufferevent_socket_connect(m_bev, reinterpret_cast<sockaddr*>(&address), sizeof(address)) < 0) {
+            ErrorPrint("Launch a connect failed!");
+            StopLoginCauseFailed();
+        } else {
+            event_base_dispatch(m_base);
+            InfoPrint("Close discovery socket connect to %s", ip.c_str());
+        }
+    }
+    FreeBaseEvent();
+}
+
+bool DiscoveryClient::CreateBufferEvent() {
+    if (m_use_ssl) {
+        if (CreateSsl() != 0) {
+            ErrorPrint("Please init ssl env before login!");
+            return false;
+        }
+        m_bev = bufferevent_openssl_socket_new(m_base, -1, m_ssl, BUFFEREVENT_SSL_CONNECTING,
+                                               BEV_OPT_CLOSE_ON_FREE | BEV_OPT_DEFER_CALLBACKS);
+        // The socket layer owns the session from here on, also when it failed.
+        m_ssl = nullptr;
+        if (m_bev == nullptr) {
+            ErrorPrint("Create ssl socket to discovery error!");
+            return false;
+        }
+        bufferevent_openssl_set_allow_dirty_shutdown(m_bev, 1);
+        return true;
+    }
+    m_bev = bufferevent_socket_new(m_base, -1, BEV_OPT_CLOSE_ON_FREE);
+    if (m_bev == nullptr) {
+        ErrorPrint("Create socket to discovery error!");
+        return false;
+    }
+    return true;
+}
+
+int DiscoveryClient::CreateSsl() {
+    if (m_ssl != nullptr) {
+        return 0;
+    }
+    m_ssl = m_ssl_ctx != nullptr ? SSL_new(m_ssl_ctx) : nullptr;
+    if (m_ssl == nullptr) {
+        ErrorPrint("Create ssl failed!");
+        return RESULT_SSL_FAILED;
+    }
+    return 0;
+}
+
+void DiscoveryClient::FreeBaseEvent() {
+    std::lock_guard<std::mutex> lock(m_loop_mutex);
+    if (m_bev != nullptr) {
+        // Frees the TLS session and closes the socket with it.
+        bufferevent_free(m_bev);
+        m_bev = nullptr;
+    }
+    if (m_ssl != nullptr) {
+        SSL_free(m_ssl);
+        m_ssl = nullptr;
+    }
+    if (m_wake_event != nullptr) {
+        event_free(m_wake_event);
+        m_wake_event = nullptr;
+    }
+    if (m_base != nullptr) {
+        event_base_free(m_base);
+        m_base = nullptr;
+    }
+}
+
+void DiscoveryClient::BreakLoop() {
+    std::lock_guard<std::mutex> lock(m_loop_mutex);
+    if (m_wake_event != nullptr) {
+        // Unlike a plain loop break, an activated event is not lost when the
+        // loop has not started yet.
+        event_active(m_wake_event, EV_TIMEOUT, 1);
+    }
+}
+
+void DiscoveryClient::WakeCb(int /*fd*/, short /*events*/, void* ctx) {
+    auto* client = static_cast<DiscoveryClient*>(ctx);
+    event_base_loopbreak(client->m_base);
+}
+
+}  // namespace com::mivo::kmr::client
