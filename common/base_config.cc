@@ -1,0 +1,258 @@
+#include "common/base_config.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+namespace com::mivo::kmr::client {
+
+namespace {
+
+constexpr const char* kThreadSleepTime = "nuvexia_config_thread_sleep_time";
+constexpr const char* kSendTimeout = "nuvexia_config_send_timeout";
+constexpr const char* kReadTimeout = "nuvexia_config_read_timeout";
+constexpr const char* kDaemonCheckInterval = "nuvexia_config_daemon_check_interval";
+constexpr const char* kUseSsl = "nuvexia_config_use_ssl";
+constexpr const char* kFileLog = "nuvexia_config_file_log";
+constexpr const char* kCoutLog = "nuvexia_config_cout_log";
+constexpr const char* kConfigPath = "nuvexia_config_config_path";
+constexpr const char* kLogFolder = "nuvexia_config_log_folder";
+constexpr const char* kCertFolder = "nuvexia_config_cert_folder";
+constexpr const char* kHandleThreadNum = "nuvexia_config_handle_thread_num";
+constexpr const char* kLogSeverity = "nuvexia_config_log_serverity";
+constexpr const char* kLoginTryCount = "nuvexia_config_login_try_count";
+constexpr const char* kSubscribeTryCount = "nuvexia_config_subscribe_try_count";
+constexpr const char* kLoginTryInterval = "nuvexia_config_login_try_interval";
+constexpr const char* kSubscribeTryInterval = "nuvexia_config_subscribe_try_interval";
+constexpr const char* kLoginResponseWait = "nuvexia_config_login_response_wait_time";
+constexpr const char* kSubscribeResponseWait = "nuvexia_config_subscribe_response_wait_time";
+constexpr const char* kQueryUrl = "nuvexia_config_kmr_query_url";
+
+constexpr int kVersionMajor = 1;
+constexpr int kVersionMinor = 0;
+constexpr int kVersionPatch = 0;
+constexpr const char* kBuildDate = "2025/09/30";
+
+// A line holds at most 2046 characters plus its newline and the terminator.
+constexpr int kLineBufferSize = 2048;
+
+}  // namespace
+
+BaseConfig& BaseConfig::GetInstance() {
+    static BaseConfig* instance = new BaseConfig();  // lives until process exit
+    return *instance;
+}
+
+void BaseConfig::UnInstance() {}
+
+BaseConfig::BaseConfig() : m_app_version(PackageSdkVersion("cpp")), m_heartbeat_interval(10) {
+    InitConfig();
+}
+
+void BaseConfig::InitConfig() {
+    static const std::pair<const char*, const char*> kDefaults[] = {
+        {kThreadSleepTime, "10"},
+        {kSendTimeout, "30"},
+        {kReadTimeout, "30"},
+        {kDaemonCheckInterval, "10"},
+        {kUseSsl, "1"},
+        {kFileLog, "1"},
+        {kCoutLog, "0"},
+        {kConfigPath, "./mivo-nuvexia-cpp-config.conf"},
+        {kLogFolder, "./"},
+        {kCertFolder, ""},
+        {kHandleThreadNum, "5"},
+        {kLogSeverity, "0"},
+        {kLoginTryCount, "3"},
+        {kSubscribeTryCount, "3"},
+        {kLoginTryInterval, "5"},
+        {kSubscribeTryInterval, "5"},
+        {kLoginResponseWait, "30"},
+        {kSubscribeResponseWait, "30"},
+        {kQueryUrl, "127.0.0.1:8090"},
+    };
+    for (const auto& entry : kDefaults) {
+        m_properties[entry.first] = entry.second;
+    }
+    UpdateIntValue();
+    UpdateBoolValue();
+    UpdateStringValue();
+}
+
+bool BaseConfig::SetConfigFilePath(const std::string& path) {
+    return ParseConfigFile(path.c_str());
+}
+
+std::string BaseConfig::GetConfigFilePath() const {
+    return m_config_file_path;
+}
+
+void BaseConfig::SetHandleThreadNum(unsigned num) {
+    if (num >= 1 && num <= 99) {
+        m_handle_thread_num.Store(num);
+    }
+}
+
+bool BaseConfig::ParseConfigFile(const char* path) {
+    if (path == nullptr || path[0] == '\0') {
+        std::printf("config file is null");
+        return false;
+    }
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) {
+        std::printf("read config file:%s failed\n", path);
+        return false;
+    }
+    char buffer[kLineBufferSize];
+    int line_number = 0;
+    bool skipping_long_line = false;
+    while (std::fgets(buffer, sizeof(buffer), file) != nullptr) {
+        size_t len = std::strlen(buffer);
+        bool complete = len > 0 && buffer[len - 1] == '\n';
+        if (skipping_long_line) {
+            // Rest of a line that did not fit: drop it, then resume.
+            skipping_long_line = !complete;
+            continue;
+        }
+        ++line_number;
+        if (!complete && len == sizeof(buffer) - 1) {
+            // Cutting the line would set a value nobody wrote; skip it whole.
+            std::printf("=== line %d longer than %d characters skipped ===\n", line_number,
+                        kLineBufferSize - 2);
+            skipping_long_line = true;
+            continue;
+        }
+        if (complete) {
+            buffer[--len] = '\0';
+            if (len > 0 && buffer[len - 1] == '\r') {  // files written on Windows
+                buffer[--len] = '\0';
+            }
+        }
+        std::string key;
+        std::string value;
+        if (!IsValidLine(std::string(buffer, len), key, value)) {
+            continue;
+        }
+        if (SetPropertyValue(key, value)) {
+            std::printf("=== property [%s] set to [%s] by file ===\n", key.c_str(), value.c_str());
+        } else {
+            std::printf("=== unknown property[%s] value[%s] ===\n", key.c_str(), value.c_str());
+        }
+    }
+    std::fclose(file);
+    m_config_file_path = path;
+    UpdateIntValue();
+    UpdateBoolValue();
+    UpdateStringValue();
+    return true;
+}
+
+bool BaseConfig::IsValidLine(const std::string& line, std::string& key, std::string& value) const {
+    size_t pos = line.find('=');
+    if (pos == std::string::npos) {
+        return false;
+    }
+    key = TrimString(line.substr(0, pos));
+    value = TrimString(line.substr(pos + 1));
+    if (key.empty() || key[0] == '#') {
+        return false;
+    }
+    return !value.empty();
+}
+
+std::string BaseConfig::TrimString(const std::string& text) const {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsBlankLeter(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && IsBlankLeter(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+bool BaseConfig::IsBlankLeter(char c) const {
+    return c == ' ' || c == '\t';
+}
+
+bool BaseConfig::SetPropertyValue(const std::string& key, const std::string& value) {
+    auto it = m_properties.find(key);
+    if (it == m_properties.end()) {
+        return false;
+    }
+    it->second = value;
+    return true;
+}
+
+void BaseConfig::UpdateIntValue() {
+    m_log_severity.Store(ConvertString2Int(PropertyText(kLogSeverity), 0));
+    m_thread_idle_sleep_time.Store(ConvertString2Int(PropertyText(kThreadSleepTime), 10));
+    m_daemon_check_interval.Store(ConvertString2Int(PropertyText(kDaemonCheckInterval), 10));
+    m_read_timeout.Store(ConvertString2Int(PropertyText(kReadTimeout), 30));
+    m_send_timeout.Store(ConvertString2Int(PropertyText(kSendTimeout), 30));
+    // Zero callback threads would leave nothing to route records to, so a
+    // file value outside the setter's 1..99 falls back like garbage does.
+    int threads = ConvertString2Int(PropertyText(kHandleThreadNum), 5);
+    m_handle_thread_num.Store(threads >= 1 && threads <= 99 ? threads : 5);
+    m_login_try_count.Store(ConvertString2Int(PropertyText(kLoginTryCount), 3));
+    m_subscribe_try_count.Store(ConvertString2Int(PropertyText(kSubscribeTryCount), 3));
+    m_login_try_interval.Store(ConvertString2Int(PropertyText(kLoginTryInterval), 5));
+    m_subscribe_try_interval.Store(ConvertString2Int(PropertyText(kSubscribeTryInterval), 5));
+}
+
+void BaseConfig::UpdateBoolValue() {
+    m_use_ssl.Store(ConvertString2Bool(PropertyText(kUseSsl)));
+    m_file_log.Store(ConvertString2Bool(PropertyText(kFileLog)));
+    m_cout_log.Store(ConvertString2Bool(PropertyText(kCoutLog)));
+}
+
+void BaseConfig::UpdateStringValue() {
+    m_ssl_cert_folder = PropertyText(kCertFolder);
+    m_log_folder = PropertyText(kLogFolder);
+    m_http_uri = PropertyText(kQueryUrl);
+}
+
+int BaseConfig::ConvertString2Int(const std::string& text, int fallback) const {
+    int value = 0;
+    try {
+        value = std::stoi(text);
+    } catch (const std::exception&) {
+        return fallback;
+    }
+    return value < 0 ? fallback : value;
+}
+
+bool BaseConfig::ConvertString2Bool(const std::string& text) const {
+    std::string upper = text;
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return !(upper == "FALSE" || upper == "F" || upper == "NO" || upper == "N" || upper == "0" ||
+             upper == "NONE");
+}
+
+const std::string& BaseConfig::PropertyText(const char* key) const {
+    static const std::string kEmpty;
+    auto it = m_properties.find(key);
+    return it == m_properties.end() ? kEmpty : it->second;
+}
+
+std::string BaseConfig::PackageSdkVersion(const char* prefix) {
+    char buffer[16384];
+    std::snprintf(buffer, sizeof(buffer), "%s_%d.%d.%d_%s", prefix, kVersionMajor, kVersionMinor,
+                  kVersionPatch, kBuildDate);
+    return buffer;
+}
+
+int BaseConfig::GetIntValue(const std::string& key) const {
+    auto it = m_properties.find(key);
+    if (it == m_properties.end()) {
+        throw std::out_of_range("unknown property[" + key + "]");
+    }
+    return std::stoi(it->second);
+}
+
+}  // namespace com::mivo::kmr::client
