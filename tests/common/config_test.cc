@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "common/base_config.h"
+#include "common/client_config.h"
+#include "config_test_access.h"
+
+using namespace com::mivo::kmr::client;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+class ConfigTest : public testing::Test {
+protected:
+    void SetUp() override { BaseConfigTestAccess::Reset(); }
+    void TearDown() override { BaseConfigTestAccess::Reset(); }
+
+    // Reads a file with the given text; returns what the reading printed.
+    std::string Load(const std::string& content, bool* result = nullptr) {
+        std::string path = m_folder.Write("zel.conf", content);
+        CaptureStdout();
+        bool ok = BaseConfig::GetInstance().SetConfigFilePath(path);
+        std::string printed = GetCapturedStdout();
+        if (result != nullptr) {
+            *result = ok;
+        }
+        return printed;
+    }
+
+    BaseConfig& Config() { return BaseConfig::GetInstance(); }
+    TempFolder m_folder;
+};
+
+TEST_F(ConfigTest, DefaultsMatchTheBuiltInTable) {
+    EXPECT_EQ(BaseConfigTestAccess::TableSize(), 19u);
+    EXPECT_TRUE(Config().IsUseSSL());
+    EXPECT_TRUE(Config().IsFileLog());
+    EXPECT_FALSE(Config().IsCoutLog());
+    EXPECT_EQ(Config().GetLogFileOutFolder(), "./");
+    EXPECT_EQ(Config().GetSSLCertfolder(), "");
+    EXPECT_EQ(Config().GetLogSeverity(), 0u);
+    EXPECT_EQ(Config().GetThreadIdleSleepTime().count(), 10);
+    EXPECT_EQ(Config().GetDaemonCheckInterval().count(), 10);
+    EXPECT_EQ(Config().GetReadTimeout(), 30u);
+    EXPECT_EQ(Config().GetSendTimeout(), 30u);
+    EXPECT_EQ(Config().GetHandleThreadNum(), 5u);
+    EXPECT_EQ(Config().GetLoginTryCount(), 3u);
+    EXPECT_EQ(Config().GetSubscribeTryCount(), 3u);
+    EXPECT_EQ(Config().GetLoginTryInterval(), 5u);
+    EXPECT_EQ(Config().GetSubscirbeTryInterval(), 5u);
+    EXPECT_EQ(Config().GetHeartBeatInterval(), 10u);
+    EXPECT_EQ(Config().GetHeartbeatMaxCount(), 6u);
+    EXPECT_EQ(Config().GetHttpUri(), "127.0.0.1:8090");
+    EXPECT_EQ(Config().GetAppVersion(), "cpp_1.0.0_2025/09/30");
+    EXPECT_STREQ(ClientConfig::GetAppVersion(), "cpp_1.0.0_2025/09/30");
+    EXPECT_EQ(Config().GetIntValue("nuvexia_config_login_response_wait_time"), 30);
+    EXPECT_EQ(Config().GetIntValue("nuvexia_config_subscribe_response_wait_time"), 30);
+}
+
+TEST_F(ConfigTest, MissingOrUnnamedFileChangesNothing) {
+    CaptureStdout();
+    EXPECT_FALSE(Config().SetConfigFilePath(""));
+    EXPECT_EQ(GetCapturedStdout(), "config file is null");
+
+    std::string missing = m_folder.Path() + "/absent.conf";
+    CaptureStdout();
+    Config().SetReadTimeout(45);
+    EXPECT_FALSE(Config().SetConfigFilePath(missing));
+    EXPECT_EQ(GetCapturedStdout(), "read config file:" + missing + " failed\n");
+    EXPECT_EQ(Config().GetReadTimeout(), 45u);  // nothing refreshed
+    EXPECT_EQ(Config().GetConfigFilePath(), "");
+}
+
+TEST_F(ConfigTest, BlanksAndTabsAroundKeyAndValueAreTrimmed) {
+    bool ok = false;
+    std::string printed = Load(" \t nuvexia_config_read_timeout \t=\t 45 \t\n", &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(printed, "=== property [nuvexia_config_read_timeout] set to [45] by file ===\n");
+    EXPECT_EQ(Config().GetReadTimeout(), 45u);
+    EXPECT_EQ(Config().GetConfigFilePath(), m_folder.Path() + "/zel.conf");
+}
+
+TEST_F(ConfigTest, CommentsAndLinesWithoutKeyOrValueAreSkippedSilently) {
+    std::string printed = Load(
+        "  #nuvexia_config_read_timeout = 45\n"
+        "nuvexia_config_read_timeout 45\n"
+        "= 45\n"
+        "nuvexia_config_read_timeout =  \t\n"
+        "\n"
+        "garbage\x01\x02\n");
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(Config().GetReadTimeout(), 30u);
+}
+
+TEST_F(ConfigTest, OnlyBlanksAndTabsAreTrimmed) {
+    // Windows line ends are part of the line end, but other white space
+    // such as a vertical tab stays in the value.
+    Load("nuvexia_config_log_folder = logs/\r\nnuvexia_config_kmr_query_url = \vhost:1\n");
+    EXPECT_EQ(Config().GetLogFileOutFolder(), "logs/");
+    EXPECT_EQ(Config().GetHttpUri(), "\vhost:1");
+}
+
+TEST_F(ConfigTest, FurtherEqualSignsBelongToTheValueAndLastLineWins) {
+    Load(
+        "nuvexia_config_kmr_query_url = a=b\nnuvexia_config_read_timeout=40\nnuvexia_config_read_timeout=41");
+    EXPECT_EQ(Config().GetHttpUri(), "a=b");
+    EXPECT_EQ(Config().GetReadTimeout(), 41u);  // the last line needs no newline
+}
+
+TEST_F(ConfigTest, UnknownKeysAreReportedAndNotAdded) {
+    std::string printed = Load("nuvexia_config_colour = blue\nNUVEXIA_CONFIG_READ_TIMEOUT=7\n");
+    EXPECT_EQ(printed,
+              "=== unknown property[nuvexia_config_colour] value[blue] ===\n"
+              "=== unknown property[NUVEXIA_CONFIG_READ_TIMEOUT] value[7] ===\n");
+    EXPECT_EQ(BaseConfigTestAccess::TableSize(), 19u);
+    EXPECT_EQ(Config().GetReadTimeout(), 30u);
+}
+
+TEST_F(ConfigTest, SwitchValuesFollowTheFalseWords) {
+    for (const char* off : {"no", "None", "f", "0", "FALSE", "n"}) {
+        BaseConfigTestAccess::Reset();
+        Load(std::string("nuvexia_config_use_ssl=") + off + "\n");
+        EXPECT_FALSE(Config().IsUseSSL()) << off;
+    }
+    for (const char* on : {"off", "yes", "2", "nope"}) {
+        BaseConfigTestAccess::Reset();
+        Load(std::string("nuvexia_config_use_ssl=") + on + "\n");
+        EXPECT_TRUE(Config().IsUseSSL()) << on;
+    }
+    Load("nuvexia_config_cout_log=yes\nnuvexia_config_file_log=no\n");
+    EXPECT_TRUE(Config().IsCoutLog());
+    EXPECT_FALSE(Config().IsFileLog());
+}
+
+TEST_F(ConfigTest, BadNumbersFallBackWhileTheTableKeepsTheText) {
+    Load(
+        "nuvexia_config_handle_thread_num=-3\nnuvexia_config_read_timeout=abc\n"
+        "nuvexia_config_send_timeout=99999999999\nnuvexia_config_login_try_count=12abc\n");
+    EXPECT_EQ(Config().GetHandleThreadNum(), 5u);
+    EXPECT_EQ(Config().GetReadTimeout(), 30u);
+    EXPECT_EQ(Config().GetSendTimeout(), 30u);
+    EXPECT_EQ(Config().GetLoginTryCount(), 12u);
+    EXPECT_EQ(BaseConfigTestAccess::Table("nuvexia_config_read_timeout"), "abc");
+
+    Load("nuvexia_config_handle_thread_num=12abc\n");
+    EXPECT_EQ(Config().GetHandleThreadNum(), 12u);
+}
+
+TEST_F(ConfigTest, FileThreadCountOutsideOneToNinetyNineFallsBack) {
+    Load("nuvexia_config_handle_thread_num=0\n");
+    EXPECT_EQ(Config().GetHandleThreadNum(), 5u);
+    Load("nuvexia_config_handle_thread_num=100\n");
+    EXPECT_EQ(Config().GetHandleThreadNum(), 5u);
+    Load("nuvexia_config_handle_thread_num=99\n");
+    EXPECT_EQ(Config().GetHandleThreadNum(), 99u);
+}
+
+TEST_F(ConfigTest, ThreadCountSetterKeepsOneToNinetyNine) {
+    ClientConfig::SetHandleThreadNum(0);
+    EXPECT_EQ(ClientConfig::GetHandleThreadNum(), 5u);
+    ClientConfig::SetHandleThreadNum(100);
+    EXPECT_EQ(ClientConfig::GetHandleThreadNum(), 5u);
+    ClientConfig::SetHandleThreadNum(99);
+    EXPECT_EQ(ClientConfig::GetHandleThreadNum(), 99u);
+    ClientConfig::SetHandleThreadNum(1);
+    EXPECT_EQ(ClientConfig::GetHandleThreadNum(), 1u);
+}
+
+TEST_F(ConfigTest, ReadingAFileUndoesEarlierSetters) {
+    ClientConfig::SetReadTimeout(45);
+    ClientConfig::SetUseSSL(false);
+    ClientConfig::SetLogSeverity(LOG_LEVEL_ERROR);
+    Load("nuvexia_config_send_timeout=20\n");
+    EXPECT_EQ(ClientConfig::GetReadTimeout(), 30u);
+    EXPECT_TRUE(ClientConfig::IsUseSSL());
+    EXPECT_EQ(ClientConfig::GetLogSeverity(), LOG_LEVEL_DEBUG);
+    EXPECT_EQ(ClientConfig::GetSendTimeout(), 20u);
+
+    // Setters after the file stand, and never reach the table.
+    ClientConfig::SetSendTimeout(12);
+    EXPECT_EQ(ClientConfig::GetSendTimeout(), 12u);
+    EXPECT_EQ(Config().GetIntValue("nuvexia_config_send_timeout"), 20);
+}
+
+TEST_F(ConfigTest, GetIntValueRaisesTheStandardErrors) {
+    Load(
+        "nuvexia_config_read_timeout=abc\nnuvexia_config_send_timeout=99999999999\n"
+        "nuvexia_config_login_try_count=-4\n");
+    EXPECT_THROW(Config().GetIntValue("nuvexia_config_read_timeout"), std::invalid_argument);
+    EXPECT_THROW(Config().GetIntValue("nuvexia_config_send_timeout"), std::out_of_range);
+    EXPECT_EQ(Config().GetIntValue("nuvexia_config_login_try_count"), -4);
+    EXPECT_THROW(Config().GetIntValue("nuvexia_config_no_such_key"), std::out_of_range);
+    EXPECT_THROW(Config().GetIntValue("nuvexia_config_log_folder"), std::invalid_argument);
+}
+
+TEST_F(ConfigTest, OverlongLineIsSkippedAndReadingGoesOn) {
+    std::string longest = "nuvexia_config_kmr_query_url=" + std::string(2046 - 29, 'a');
+    ASSERT_EQ(longest.size(), 2046u);
+    std::string too_long = "nuvexia_config_read_timeout=4" + std::string(3000, '5');
+    std::string printed = Load(too_long + "\n" + longest + "\nnuvexia_config_send_timeout=21\n" +
+                               "nuvexia_config_login_try_count=" + std::string(2100, '7'));
+    EXPECT_EQ(Config().GetReadTimeout(), 30u);
+    EXPECT_EQ(Config().GetHttpUri(), std::string(2046 - 29, 'a'));
+    EXPECT_EQ(Config().GetSendTimeout(), 21u);
+    EXPECT_EQ(Config().GetLoginTryCount(), 3u);
+    EXPECT_NE(printed.find("=== line 1 longer than 2046 characters skipped ==="), std::string::npos);
+    EXPECT_NE(printed.find("=== line 4 longer than 2046 characters skipped ==="), std::string::npos);
+}
+
+TEST_F(ConfigTest, ClientConfigForwardsToTheSingleton) {
+    ClientConfig::SetLogFileOutFolder("logs/");
+    EXPECT_STREQ(ClientConfig::GetLogFileOutFolder(), "logs/");
+    ClientConfig::SetSSLCertfolder("certs/ca.pem");
+    EXPECT_EQ(Config().GetSSLCertfolder(), "certs/ca.pem");
+    ClientConfig::SetThreadIdleSleepTime(250);
+    EXPECT_EQ(Config().GetThreadIdleSleepTime().count(), 250);
+    EXPECT_EQ(ClientConfig::GetThreadIdleSleepTime(), 250u);
+    ClientConfig::OpenCoutLog();
+    ClientConfig::CloseFileLog();
+    EXPECT_TRUE(Config().IsCoutLog());
+    EXPECT_FALSE(ClientConfig::IsFileLog());
+    EXPECT_EQ(ClientConfig::GetHeartBeatInterval(), 10u);
+}
+
+}  // namespace
