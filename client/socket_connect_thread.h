@@ -1,0 +1,201 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/time.h>
+
+#include "SysSubscribe.pb.h"
+#include "client/message_handle.h"
+#include "client/node_map.h"
+#include "client/server_host.h"
+#include "common/zel_export.h"
+#include "pipeline/raw_data.h"
+
+struct event_base;
+struct event;
+struct bufferevent;
+typedef struct ssl_st SSL;
+typedef struct ssl_ctx_st SSL_CTX;
+
+namespace com::mivo::kmr::client {
+
+// The connection of one site type to the datafeed service: the site's nodes in
+// descending priority, a thread running a libevent loop, and at most one
+// socket (plain or TLS). It logs in with the session token once connected,
+// moves on to the next node when anything goes wrong (without wrapping round:
+// past the last node it stays FAILED until Reset), reads frames into the
+// site's raw data queue and keeps the link alive with heartbeats.
+//
+// Threading: every socket and TLS object is created, used and freed on the
+// loop thread only. TryConnect, ReConnnect, Reset, CloseSocket and
+// SendSubscribeMsg called from another thread hand their work to the loop and
+// wait for it, so they return with the same effect (and state) as if they had
+// run in place, and never free a socket under a running callback. Called
+// from the loop thread (inside the handler's callbacks) they run in place.
+class ZEL_API SocketConnectThread {
+public:
+    enum ConnectState : int32_t {
+        CONNECT_STATE_NONE = 0,
+        CONNECT_STATE_ONGOING = 1,
+        CONNECT_STATE_SUCCESS = 2,
+        CONNECT_STATE_FAILED = 3,
+    };
+
+    // Result of SendSubscribeMsg without a socket.
+    static constexpr int CODE_NOT_CONNECTED = -2405;
+    // Result of CreateSsl without context or session.
+    static constexpr int CODE_SSL_FAILED = -2402;
+    // Result of StartHeartbeat when the timer cannot be set up.
+    static constexpr int CODE_HEARTBEAT_TIMER_FAILED = -3001;
+    // Initial size of the frame scratch buffer; it grows for longer frames.
+    static constexpr size_t FRAME_BUF_SIZE = 65536;
+
+    // user_account and token are read at every login and must outlive the
+    // connection. ssl_ctx is not owned and may be null (plain nodes only).
+    SocketConnectThread(MessageHandle* message_handle, const SiteNodeMap& nodes,
+                        std::shared_ptr<RawDataQueue> raw_data_queue,
+                        std::shared_ptr<RawDataBackQueue> raw_data_queue_back,
+                        const std::string& user_account, const std::string& token, uint32_t site_type,
+                        SSL_CTX* ssl_ctx);
+    ~SocketConnectThread();
+
+    SocketConnectThread(const SocketConnectThread&) = delete;
+    SocketConnectThread& operator=(const SocketConnectThread&) = delete;
+
+    // Starts the loop thread and returns once its loop exists. No connection
+    // is attempted.
+    void Start();
+    // Ends the loop thread; afterwards there is neither loop nor socket.
+    void Stop();
+
+    // One connection attempt to the node at the current index.
+    void TryConnect();
+    // Closes, pauses 3 ms, moves to the next node and tries it.
+    void ReConnnect();
+    // Closes and starts over: first node, both states NONE.
+    void Reset();
+    // Closes the socket; the states stay as they are.
+    void CloseSocket();
+    // 0; -2405 without a socket; the codec's negative code when the request
+    // cannot be framed. On failure the subscribe state is FAILED.
+    int SendSubscribeMsg(com::mivo::zel::model::SubscribeRequest* request);
+    // Back to the first node; the node list itself is the one given at construction.
+    void UpdateNodeList(SiteNodeMap& nodes);
+
+    ConnectState getState() const { return m_login_state.load(); }
+    ConnectState getSubscribeState() const { return m_subscribe_state.load(); }
+    bool isStillLogging() const { return m_login_state.load() == CONNECT_STATE_ONGOING; }
+    bool isLoginSuccess() const { return m_login_state.load() == CONNECT_STATE_SUCCESS; }
+    bool isLoginFailed() const { return m_login_state.load() == CONNECT_STATE_FAILED; }
+    bool isStillSubscibing() const { return m_subscribe_state.load() == CONNECT_STATE_ONGOING; }
+    bool isSubscribeSuccess() const { return m_subscribe_state.load() == CONNECT_STATE_SUCCESS; }
+    bool isNotSubscribed() const {
+        ConnectState state = m_subscribe_state.load();
+        return state == CONNECT_STATE_NONE || state == CONNECT_STATE_FAILED;
+    }
+
+    const std::vector<ServerHost>& getServerHost() const { return m_server_hosts; }
+    // Read it only once the subscribe state has left ONGOING.
+    com::mivo::zel::model::SubscribeResponse getSubscribeRsp() const { return m_subscribe_rsp; }
+    // "ip:port" of the node being tried or used; empty past the last node.
+    std::string getCurrentHostStr() const;
+    uint32_t GetSiteType() const { return m_site_type; }
+
+    // Heartbeat figures for the data received over interval seconds:
+    // KB per second and frames per second, both truncated.
+    static int HeartbeatTraffic(int32_t recv_bytes, int64_t interval);
+    static int HeartbeatTps(int32_t recv_count, int64_t interval);
+
+private:
+    void Run();
+    int CreateSsl();
+    int StartHeartbeat();
+    void SendHeartbeat();
+
+    // Loop-thread bodies of the public operations.
+    void DoTryConnect();
+    void DoReConnnect();
+    void DoReset();
+    void DoCloseSocket();
+    int DoSendSubscribeMsg(com::mivo::zel::model::SubscribeRequest* request);
+    // Frees the socket (and with it its TLS session), if any.
+    void FreeSocket();
+    void SendLoginRequest();
+
+    // Runs fn on the loop thread and waits for it; in place when already
+    // there or when no loop runs.
+    void RunOnLoop(const std::function<void()>& fn);
+    void RunPendingTasks();
+    bool IsLoopThread() const;
+
+    // Reader helpers (socket_connect_thread_read.cc). Each returns false when
+    // the socket was closed or replaced and reading must stop.
+    bool HandleMarketData(int16_t flags, const com::mivo::zel::model::MetaData& meta, struct evbuffer* input,
+                          size_t payload_offset, int32_t payload_length);
+    bool HandleLoginResponse(const char* payload, int32_t payload_length);
+    bool HandleSubscribeResponse(const char* payload, int32_t payload_length);
+    void FailReader();
+    void FailShortCopy();
+    void ReleaseReturnedBuffers(int max_count);
+    RawData* AllocRawSlot();
+
+    // Seconds on the heartbeat's clock (Unix seconds, sped up with the test seam).
+    static int64_t HeartbeatClockSeconds();
+    // The interval as the timer waits it (shortened by the test seam).
+    struct timeval HeartbeatPause() const;
+
+    static void ReadCallback(struct bufferevent* bev, void* context);
+    static void EventCallback(struct bufferevent* bev, short events, void* context);
+    static void SendHeartbeatWrapper(int fd, short events, void* context);
+    static void TaskCallback(int fd, short events, void* context);
+
+    MessageHandle* m_message_handle;
+    std::atomic<int32_t> m_server_index{0};
+    std::vector<ServerHost> m_server_hosts;
+    struct event_base* m_base = nullptr;
+    struct bufferevent* m_bev = nullptr;
+    std::thread m_thread;
+    std::string m_trace_id;
+    std::vector<char> m_header_buf;
+    std::vector<char> m_frame_buf;
+    const std::string& m_user_account;
+    const std::string& m_token;
+    std::shared_ptr<RawDataQueue> m_raw_data_queue;
+    std::shared_ptr<RawDataBackQueue> m_raw_data_queue_back;
+    uint32_t m_site_type;
+    SSL* m_ssl = nullptr;
+    SSL_CTX* m_ssl_ctx;
+    com::mivo::zel::model::SubscribeResponse m_subscribe_rsp;
+    std::mutex m_send_mutex;
+    int32_t m_heartbeat_count = 0;
+    struct event* m_heartbeat_event = nullptr;
+    struct timeval m_heartbeat_interval;
+    int64_t m_last_heartbeat_time = 0;
+    int64_t m_current_time = 0;
+    int32_t m_recv_bytes = 0;
+    int32_t m_recv_count = 0;
+    std::atomic<ConnectState> m_login_state{CONNECT_STATE_NONE};
+    std::atomic<ConnectState> m_subscribe_state{CONNECT_STATE_NONE};
+
+    // Hand-over of work from other threads to the loop.
+    std::mutex m_task_mutex;
+    std::condition_variable m_task_cv;
+    std::deque<std::function<void()>> m_tasks;
+    struct event* m_task_event = nullptr;
+    bool m_loop_running = false;
+    bool m_loop_ready = false;
+    std::atomic<bool> m_stopping{false};
+    std::atomic<std::thread::id> m_loop_thread_id{};
+};
+
+}  // namespace com::mivo::kmr::client

@@ -1,0 +1,246 @@
+// Connecting, login on connect, failover and closing.
+#include <arpa/inet.h>
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <event2/bufferevent_ssl.h>
+#include <event2/event.h>
+#include <event2/util.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "SysLogin.pb.h"
+#include "client/socket_connect_thread.h"
+#include "common/base_config.h"
+#include "common/base_log.h"
+#include "common/platform.h"
+#include "protocol/nuvexia_message_impl.h"
+#include "protocol/service_contract.h"
+
+namespace com::mivo::kmr::client {
+
+namespace {
+
+// Zero in the configuration means no timeout, not an immediate one.
+const struct timeval* TimeoutOrNull(unsigned seconds, struct timeval& tv) {
+    if (seconds == 0) {
+        return nullptr;
+    }
+    tv.tv_sec = static_cast<time_t>(seconds);
+    tv.tv_usec = 0;
+    return &tv;
+}
+
+}  // namespace
+
+void SocketConnectThread::DoTryConnect() {
+    InfoPrint("Try to connect datafeed node, site type: %d, server index: %d, current host: %s",
+              static_cast<int>(m_site_type), static_cast<int>(m_server_index.load()),
+              getCurrentHostStr().c_str());
+    if (m_login_state == CONNECT_STATE_SUCCESS) {
+        InfoPrint("Is already connected");
+        return;
+    }
+    int32_t index = m_server_index.load();
+    if (index < 0 || static_cast<size_t>(index) >= m_server_hosts.size()) {
+        WarnPrint("Try to connect to all datafeed node for site type: %d, but still failed",
+                  static_cast<int>(m_site_type));
+        m_login_state = CONNECT_STATE_FAILED;
+        return;
+    }
+    const ServerHost& host = m_server_hosts[index];
+    const std::string& ip = host.GetServerIp();
+    int port = host.GetServerPort();
+    if (m_base == nullptr) {
+        ErrorPrint("event base is nullptr, pls check");
+        return;
+    }
+    // A socket left from an attempt that never got going goes first.
+    FreeSocket();
+
+    // Thread-safe so that libevent's own locks guard the buffers.
+    int options = BEV_OPT_CLOSE_ON_FREE | BEV_OPT_THREADSAFE;
+    if (BaseConfig::GetInstance().IsUseSSL() && host.IsSsl()) {
+        if (CreateSsl() != 0) {
+            ErrorPrint("Please init ssl env before login datafeed service!");
+            m_login_state = CONNECT_STATE_NONE;
+            return;
+        }
+        m_bev = bufferevent_openssl_socket_new(m_base, -1, m_ssl, BUFFEREVENT_SSL_CONNECTING,
+                                               options | BEV_OPT_DEFER_CALLBACKS);
+        if (m_bev == nullptr) {
+            ErrorPrint("Create ssl bufferevent failed for %s:%d", ip.c_str(), port);
+            m_login_state = CONNECT_STATE_NONE;
+            return;
+        }
+        bufferevent_openssl_set_allow_dirty_shutdown(m_bev, 1);
+    } else {
+        m_bev = bufferevent_socket_new(m_base, -1, options);
+        if (m_bev == nullptr) {
+            ErrorPrint("Create bufferevent failed for %s:%d", ip.c_str(), port);
+            m_login_state = CONNECT_STATE_NONE;
+            return;
+        }
+    }
+    bufferevent_setcb(m_bev, &SocketConnectThread::ReadCallback, nullptr, &SocketConnectThread::EventCallback,
+                      this);
+    bufferevent_enable(m_bev, EV_READ | EV_WRITE | EV_TIMEOUT | EV_PERSIST);
+    struct timeval read_tv, write_tv;
+    const BaseConfig& config = BaseConfig::GetInstance();
+    bufferevent_set_timeouts(m_bev, TimeoutOrNull(config.GetReadTimeout(), read_tv),
+                             TimeoutOrNull(config.GetSendTimeout(), write_tv));
+
+    struct sockaddr_in addr;
+    std::memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (evutil_inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) <= 0) {
+        ErrorPrint("Call inet_pton for %s:%d", ip.c_str(), port);
+        m_login_state = CONNECT_STATE_NONE;
+        return;
+    }
+    if (bufferevent_socket_connect(m_bev, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) < 0) {
+        ErrorPrint("Call bufferevent_socket_connect to %s:%d faild", ip.c_str(), port);
+        m_login_state = CONNECT_STATE_NONE;
+        return;
+    }
+    m_login_state = CONNECT_STATE_ONGOING;
+}
+
+int SocketConnectThread::CreateSsl() {
+    if (m_ssl != nullptr) {
+        return 0;
+    }
+    if (m_ssl_ctx == nullptr) {
+        ErrorPrint("Create ssl failed!, m_ssl_ctx is nullptr");
+        return CODE_SSL_FAILED;
+    }
+    m_ssl = SSL_new(m_ssl_ctx);
+    if (m_ssl == nullptr) {
+        ErrorPrint("Create ssl failed!");
+        return CODE_SSL_FAILED;
+    }
+    return 0;
+}
+
+void SocketConnectThread::FreeSocket() {
+    if (m_bev == nullptr) {
+        return;
+    }
+    DebugPrint("Close datafeed socket");
+    // A TLS socket frees its session with it (close-on-free).
+    bool owns_ssl = bufferevent_openssl_get_ssl(m_bev) != nullptr;
+    bufferevent_free(m_bev);
+    m_bev = nullptr;
+    if (owns_ssl) {
+        m_ssl = nullptr;
+    }
+}
+
+void SocketConnectThread::EventCallback(struct bufferevent* bev, short events, void* context) {
+    (void)bev;
+    int err = platform::LastError();
+    auto* self = static_cast<SocketConnectThread*>(context);
+    int site = static_cast<int>(self->m_site_type);
+    std::string host = self->getCurrentHostStr();
+    if ((events & BEV_EVENT_READING) && (events & BEV_EVENT_TIMEOUT)) {
+        ErrorPrint("Datafeed Read IDLE, site type: %d, service host: %s. Try to reconnect...", site,
+                   host.c_str());
+        self->DoReConnnect();
+    } else if ((events & BEV_EVENT_WRITING) && (events & BEV_EVENT_TIMEOUT)) {
+        ErrorPrint("Datafeed Write IDLE, site type: %d, service host: %s. Try to reconnect...", site,
+                   host.c_str());
+        self->DoReConnnect();
+    } else if (events & BEV_EVENT_CONNECTED) {
+        InfoPrint("Connected to datafeed service successfully, site type: %d, service host: %s.", site,
+                  host.c_str());
+        self->SendLoginRequest();
+    } else if (events & BEV_EVENT_EOF) {
+        ErrorPrint("Connected to datafeed service closed by peer, site type: %d, service host: %s.", site,
+                   host.c_str());
+        self->DoReConnnect();
+    } else if (events & BEV_EVENT_ERROR) {
+        if (self->m_message_handle != nullptr) {
+            self->m_message_handle->OnDisconnected(site, host);
+        }
+        ErrorPrint(
+            "Connected to datafeed service error, errno: %d, error msg: %s, site type: %d, service host: %s.",
+            err, platform::ErrorText(err).c_str(), site, host.c_str());
+        self->DoReConnnect();
+    } else {
+        self->DoReConnnect();
+    }
+}
+
+void SocketConnectThread::SendLoginRequest() {
+    m_trace_id = ServiceContract::MakeTraceId(ServiceContract::LOGIN_TRACE_PREFIX);
+    m_heartbeat_count = 0;
+    int32_t index = m_server_index.load();
+    const ServerHost& host = m_server_hosts[index];
+    char* frame = nullptr;
+    int length = NuvexiaMessage::PrepareLoginRequest(frame, com::mivo::zel::model::NUVEXIA_LOGIN_FOR_DATAFEED,
+                                                     host.GetServerIp(), host.GetServerPort(), m_user_account,
+                                                     m_token, true, m_trace_id);
+    if (length < 1) {
+        NuvexiaMessage::ReleaseBuffer(frame);
+        DoReConnnect();
+        return;
+    }
+    InfoPrint("Send login request to datafeed service");
+    bufferevent_write(m_bev, frame, static_cast<size_t>(length));
+    NuvexiaMessage::ReleaseBuffer(frame);
+}
+
+void SocketConnectThread::DoReConnnect() {
+    m_heartbeat_count = 0;
+    FreeSocket();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    m_login_state = CONNECT_STATE_ONGOING;
+    m_subscribe_state = CONNECT_STATE_NONE;
+    m_server_index.fetch_add(1);
+    InfoPrint("Connect to datafeed service failed, try to reconnect other node");
+    DoTryConnect();
+}
+
+void SocketConnectThread::DoReset() {
+    DebugPrint("Reset connect thread");
+    m_heartbeat_count = 0;
+    FreeSocket();
+    m_login_state = CONNECT_STATE_NONE;
+    m_subscribe_state = CONNECT_STATE_NONE;
+    m_server_index = 0;
+}
+
+void SocketConnectThread::DoCloseSocket() {
+    m_heartbeat_count = 0;
+    FreeSocket();
+}
+
+int SocketConnectThread::DoSendSubscribeMsg(com::mivo::zel::model::SubscribeRequest* request) {
+    if (m_bev == nullptr) {
+        ErrorPrint("Not connect, cannt send subscribe msg to this datafeed node");
+        m_subscribe_state = CONNECT_STATE_FAILED;
+        return CODE_NOT_CONNECTED;
+    }
+    m_trace_id = ServiceContract::MakeTraceId(ServiceContract::SUBSCRIBE_TRACE_PREFIX);
+    char* frame = nullptr;
+    int length = NuvexiaMessage::PrepareSubscribeRequest(frame, request, m_trace_id);
+    if (length < 1) {
+        // Nothing was sent: the caller must not wait for an answer.
+        NuvexiaMessage::ReleaseBuffer(frame);
+        m_subscribe_state = CONNECT_STATE_FAILED;
+        return length < 0 ? length : NuvexiaMessage::CODE_BODY_NOT_SERIALISABLE;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_send_mutex);
+        bufferevent_write(m_bev, frame, static_cast<size_t>(length));
+        m_subscribe_state = CONNECT_STATE_ONGOING;
+    }
+    NuvexiaMessage::ReleaseBuffer(frame);
+    return 0;
+}
+
+}  // namespace com::mivo::kmr::client
