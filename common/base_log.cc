@@ -168,6 +168,7 @@ std::ofstream* GetLogOfs() {
     std::unique_ptr<char[]> banner(new char[16384]);
     std::snprintf(banner.get(), 16384, kBanner, 1, 0, 0);
     std::fputs(banner.get(), stdout);
+    std::fputc('\n', stdout);
     *stream << std::endl << banner.get() << std::endl;
     s_log_ofs.store(stream, std::memory_order_release);
     guard.unlock();
