@@ -45,3 +45,6 @@
 #include "common/zel_export.h"
 #include "pipeline/raw_data.h"
 #include "pipeline/spsc_queue_opt.h"
+#include "protocol/message_header.h"
+#include "protocol/nuvexia_message_impl.h"
+#include "protocol/service_contract.h"
