@@ -1,6 +1,7 @@
 #include "client/datafeed_client.h"
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "client/socket_connect_thread.h"
@@ -197,34 +198,26 @@ bool DatafeedClient::isAnyStillSubscibing() {
 
 // The predicates over the table's sites skip a site that has no connection:
 // it is neither logging nor logged in, and nothing is created for it here.
-bool DatafeedClient::isAnyStillLogging() {
+bool DatafeedClient::AnyTableConnection(const std::function<bool(const SocketConnectThread&)>& test) const {
     for (auto& site : m_datafeed_nodes) {
         SocketConnectThread* connection = FindConnection(site.first);
-        if (connection != nullptr && connection->isStillLogging()) {
+        if (connection != nullptr && test(*connection)) {
             return true;
         }
     }
     return false;
+}
+
+bool DatafeedClient::isAnyStillLogging() {
+    return AnyTableConnection([](const SocketConnectThread& c) { return c.isStillLogging(); });
 }
 
 bool DatafeedClient::isAnySubscribeFailed() {
-    for (auto& site : m_datafeed_nodes) {
-        SocketConnectThread* connection = FindConnection(site.first);
-        if (connection != nullptr && !connection->isSubscribeSuccess()) {
-            return true;
-        }
-    }
-    return false;
+    return AnyTableConnection([](const SocketConnectThread& c) { return !c.isSubscribeSuccess(); });
 }
 
 bool DatafeedClient::isAnyLoginFailed() {
-    for (auto& site : m_datafeed_nodes) {
-        SocketConnectThread* connection = FindConnection(site.first);
-        if (connection != nullptr && connection->isLoginFailed()) {
-            return true;
-        }
-    }
-    return false;
+    return AnyTableConnection([](const SocketConnectThread& c) { return c.isLoginFailed(); });
 }
 
 bool DatafeedClient::isEveryTableSiteLoggedIn() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -81,6 +82,8 @@ private:
     void CreateSite(int site_type, SiteNodeMap& nodes);
     // The table site's connection, or null when the site has none.
     SocketConnectThread* FindConnection(int site_type) const;
+    // Some site of the table has a connection that passes the test.
+    bool AnyTableConnection(const std::function<bool(const SocketConnectThread&)>& test) const;
 
     MessageHandle* m_message_handle;
     std::string m_user_account;
