@@ -91,6 +91,9 @@ void SocketConnectThread::Stop() {
     std::lock_guard<std::mutex> lock(m_task_mutex);
     if (!m_loop_running) {
         FreeSocket();
+        // This side consumes the return queue; with the loop gone, what came
+        // back is released here rather than lost.
+        ReleaseReturnedBuffers(RawDataBackQueue::kCapacity);
     }
 }
 

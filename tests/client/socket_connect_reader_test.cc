@@ -1,0 +1,277 @@
+// The datafeed connection's frame reader against a peer whose bytes the test writes.
+#include <gtest/gtest.h>
+
+#include "client/socket_connect_test_peer.h"
+#include "common/base_config.h"
+
+namespace com::mivo::kmr::client::testing {
+namespace {
+
+using State = SocketConnectThread;
+
+class ReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        BaseConfig::GetInstance().SetUseSSL(false);
+        SiteNodeMap nodes;
+        nodes.emplace(9, node.Host());
+        rig = std::make_unique<ConnectionRig>(nodes, 4);
+        rig->connection->TryConnect();
+        ASSERT_TRUE(rig->WaitState(State::CONNECT_STATE_SUCCESS));
+    }
+
+    std::vector<std::pair<RawData, std::string>> WaitRecords(size_t n) {
+        std::vector<std::pair<RawData, std::string>> all;
+        WaitFor([&] {
+            auto more = rig->Drain();
+            all.insert(all.end(), more.begin(), more.end());
+            return all.size() >= n;
+        });
+        return all;
+    }
+
+    // Something the reader must answer, sent behind the bytes under test: once
+    // it is seen, the bytes before it have been looked at too.
+    void SendMarker(const std::string& payload = "marker") { ASSERT_TRUE(node.Send(MarketFrame(payload))); }
+
+    LogRecorder log;
+    ScriptedNode node;
+    std::unique_ptr<ConnectionRig> rig;
+};
+
+TEST_F(ReaderTest, LoginCarriesTokenAndFiresCallbacksInOrder) {
+    auto logins = node.FramesOf(model::LOGIN_REQUEST);
+    ASSERT_EQ(logins.size(), 1u);
+    EXPECT_EQ(logins[0].trace_id.rfind("sdk_login_", 0), 0u);
+    model::LoginRequest request;
+    ASSERT_TRUE(request.ParseFromString(logins[0].body));
+    EXPECT_EQ(request.logintype(), model::NUVEXIA_LOGIN_FOR_DATAFEED);
+    EXPECT_EQ(request.uwt().username(), "alice");
+    EXPECT_EQ(request.uwt().token(), "token-123");
+    EXPECT_FALSE(request.has_uwp());
+    EXPECT_EQ(request.serverport(), node.Port());
+
+    std::string host = "127.0.0.1:" + std::to_string(node.Port());
+    std::vector<std::string> expected = {"NodeSuccess 4 " + host, "ServiceResponse ok"};
+    EXPECT_EQ(rig->handle.Events(), expected);
+    EXPECT_TRUE(log.Has("Login datafeed node success, site type: 4"));
+    EXPECT_TRUE(
+        log.Has("Start send heatbeat to datafeed service, site type: 4, service host: " + host + "."));
+
+    // A second attempt on a logged-in connection changes nothing.
+    rig->connection->TryConnect();
+    EXPECT_TRUE(log.Has("Is already connected"));
+    EXPECT_EQ(node.Accepted(), 1);
+    EXPECT_TRUE(rig->connection->isLoginSuccess());
+}
+
+TEST_F(ReaderTest, SeveralFramesInOneReadKeepOrderAndContent) {
+    std::string payload_a(1000, 'a'), payload_b = "b", payload_c(5000, 'c');
+    payload_c[17] = '\0';
+    std::string bytes = MarketFrame(payload_a, 1, 10) + MarketFrame(payload_b, 2, 20, 0x4000) +
+                        MarketFrame(payload_c, -3, -30);
+    ASSERT_TRUE(node.Send(bytes));
+    auto records = WaitRecords(3);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].second, payload_a);
+    EXPECT_EQ(records[0].first.m_channel_no, 1);
+    EXPECT_EQ(records[0].first.m_channel_index, 10);
+    EXPECT_EQ(records[0].first.m_data_type, 7);
+    EXPECT_EQ(records[0].first.m_msg_num, 1);
+    EXPECT_EQ(records[0].first.m_flags, 0);
+    EXPECT_EQ(records[1].second, payload_b);
+    EXPECT_EQ(records[1].first.m_flags, 0x4000);  // queued as received, never decompressed here
+    EXPECT_EQ(records[2].second, payload_c);
+    EXPECT_EQ(records[2].first.m_data_len, 5000);
+    EXPECT_EQ(records[2].first.m_channel_no, -3);
+    EXPECT_EQ(records[2].first.m_channel_index, -30);
+}
+
+TEST_F(ReaderTest, FrameSplitAcrossReadsIsTakenWhole) {
+    std::string payload(60000, 'x');
+    for (size_t i = 0; i < payload.size(); ++i) {
+        payload[i] = static_cast<char>(i * 7);
+    }
+    std::string bytes = MarketFrame(payload) + MarketFrame("tail");
+    // Cuts inside the header, inside the meta record and inside the payload.
+    const size_t cuts[] = {5, 14, 3000, 59000, bytes.size()};
+    size_t from = 0;
+    for (size_t cut : cuts) {
+        ASSERT_TRUE(node.Send(bytes.substr(from, cut - from)));
+        from = cut;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    auto records = WaitRecords(2);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].second, payload);
+    EXPECT_EQ(records[1].second, "tail");
+    EXPECT_TRUE(rig->connection->isLoginSuccess());
+}
+
+TEST_F(ReaderTest, TwelveBytesWaitForMore) {
+    // A header with empty meta record and empty payload is a whole frame, yet
+    // 12 waiting bytes are not read.
+    MessageHeader header;
+    header.m_version = 1;
+    header.m_protocol = 1;
+    char raw[12];
+    header.WriteTo(raw);
+    ASSERT_TRUE(node.Send(std::string(raw, 12)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(log.Has("Receive not known zelsysmessagetype: 0"));
+    SendMarker();
+    auto records = WaitRecords(1);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].second, "marker");
+    EXPECT_TRUE(log.Has("Receive not known zelsysmessagetype: 0, channelNo: 0, channelIdx: 0, "));
+}
+
+TEST_F(ReaderTest, FrameLongerThanScratchBufferIsRead) {
+    model::MetaData meta = Meta(model::PUSH_MARKET_DATA);
+    meta.set_zelsecurityid(std::string(60000, 's'));  // meta near its limit
+    std::string payload(65535, 'p');
+    payload.back() = 'q';
+    ASSERT_TRUE(node.Send(Frame(0, meta, payload)));
+    SendMarker();
+    auto records = WaitRecords(2);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].second, payload);
+    EXPECT_EQ(records[1].second, "marker");
+}
+
+TEST_F(ReaderTest, GeneralErrorMessageIsDroppedAndReadingGoesOn) {
+    model::MetaData meta = Meta(model::GENERAL_ERROR_MESSAGE);
+    meta.set_channelno(5);
+    meta.set_channelindex(6);
+    ASSERT_TRUE(node.Send(Frame(0, meta, "whatever")));
+    SendMarker();
+    auto records = WaitRecords(1);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].second, "marker");
+    EXPECT_TRUE(log.Has("Receive not known zelsysmessagetype: 10, channelNo: 5, channelIdx: 6, "));
+    EXPECT_TRUE(rig->connection->isLoginSuccess());
+}
+
+struct AbnormalCase {
+    const char* name;
+    int32_t meta_length;
+    int32_t payload_length;
+};
+
+class AbnormalLengthTest : public ReaderTest, public ::testing::WithParamInterface<AbnormalCase> {};
+
+TEST_P(AbnormalLengthTest, EndsTheReaderWithoutMovingOn) {
+    MessageHeader header;
+    header.m_version = 1;
+    header.m_protocol = 1;
+    header.m_metaLength = GetParam().meta_length;
+    header.m_payloadLength = GetParam().payload_length;
+    char raw[12];
+    header.WriteTo(raw);
+    ASSERT_TRUE(node.Send(std::string(raw, 12) + std::string(64, '\0')));
+    ASSERT_TRUE(rig->WaitState(State::CONNECT_STATE_FAILED));
+    EXPECT_TRUE(log.Has("msg parse fail,Message length is abnormal"));
+    EXPECT_TRUE(log.Has("Close datafeed socket"));
+    EXPECT_EQ(rig->handle.Count("NodeFailed 4 127.0.0.1:" + std::to_string(node.Port())), 1u);
+    EXPECT_TRUE(WaitFor([&] { return node.PeerClosed(); }));
+    EXPECT_EQ(node.Accepted(), 1);  // no other node, no new attempt
+    EXPECT_TRUE(rig->Drain().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, AbnormalLengthTest,
+                         ::testing::Values(AbnormalCase{"meta65536", 65536, 0},
+                                           AbnormalCase{"payload65536", 0, 65536},
+                                           AbnormalCase{"negativePayload", 2, -1},
+                                           AbnormalCase{"negativeMeta", INT32_MIN, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ReaderTest, ForeignTraceIdIsRejected) {
+    ASSERT_TRUE(node.Send(MarketFrame("good") + MarketFrame("foreign", 1, 1, 0, "sdk_login_1")));
+    ASSERT_TRUE(rig->WaitState(State::CONNECT_STATE_FAILED));
+    EXPECT_TRUE(log.Has("Read datafeed response meta data failed!"));
+    EXPECT_EQ(rig->handle.Count("NodeFailed"), 1u);
+    auto records = rig->Drain();
+    ASSERT_EQ(records.size(), 1u);  // the frame before it was taken
+    EXPECT_EQ(records[0].second, "good");
+    EXPECT_TRUE(WaitFor([&] { return node.PeerClosed(); }));
+}
+
+TEST_F(ReaderTest, UnparsableMetaRecordIsRejected) {
+    MessageHeader header;
+    header.m_metaLength = 8;
+    header.m_payloadLength = 0;
+    char raw[12];
+    header.WriteTo(raw);
+    ASSERT_TRUE(node.Send(std::string(raw, 12) + std::string(8, '\xff') + std::string(4, '\0')));
+    ASSERT_TRUE(rig->WaitState(State::CONNECT_STATE_FAILED));
+    EXPECT_TRUE(log.Has("meta data ParseFromArray failed!"));
+    EXPECT_TRUE(log.Has("Read datafeed response meta data failed!"));
+}
+
+TEST_F(ReaderTest, SubscribeAcceptedAndRefused) {
+    model::SubscribeRequest request;
+    ASSERT_EQ(rig->connection->SendSubscribeMsg(&request), 0);
+    EXPECT_TRUE(rig->connection->isStillSubscibing());
+    EXPECT_FALSE(rig->connection->isNotSubscribed());
+    ASSERT_TRUE(WaitFor([&] { return node.CountOf(model::SUBSCRIBE_REQUEST) == 1; }));
+    std::string trace = node.LastTrace(model::SUBSCRIBE_REQUEST);
+    EXPECT_EQ(trace.rfind("sdk_subscribe_", 0), 0u);
+
+    model::SubscribeResponse accepted;
+    accepted.set_issuccess(true);
+    accepted.mutable_errorcontext()->set_message("fine");
+    ASSERT_TRUE(node.Send(Response(model::SUBSCRIBE_RESPONSE, trace, accepted)));
+    ASSERT_TRUE(WaitFor([&] { return rig->connection->isSubscribeSuccess(); }));
+    EXPECT_EQ(rig->connection->getSubscribeRsp().errorcontext().message(), "fine");
+    EXPECT_FALSE(rig->connection->isNotSubscribed());
+
+    ASSERT_EQ(rig->connection->SendSubscribeMsg(&request), 0);
+    ASSERT_TRUE(WaitFor([&] { return node.CountOf(model::SUBSCRIBE_REQUEST) == 2; }));
+    model::SubscribeResponse refused;
+    ASSERT_TRUE(node.Send(Response(model::SUBSCRIBE_RESPONSE, "", refused)));  // empty trace id passes
+    ASSERT_TRUE(WaitFor([&] { return rig->connection->getSubscribeState() == State::CONNECT_STATE_FAILED; }));
+    EXPECT_TRUE(rig->connection->isNotSubscribed());
+    EXPECT_TRUE(log.Has("Receive subscribe response, subscribe failed"));
+    // The socket goes, the login state and the node stay.
+    EXPECT_TRUE(WaitFor([&] { return node.PeerClosed(); }));
+    EXPECT_TRUE(rig->connection->isLoginSuccess());
+    EXPECT_EQ(rig->connection->SendSubscribeMsg(&request), -2405);
+}
+
+TEST_F(ReaderTest, ResponseBodyLengthOutsidePayloadIsADecodeFailure) {
+    model::SubscribeRequest request;
+    ASSERT_EQ(rig->connection->SendSubscribeMsg(&request), 0);
+    // Body length prefix 1000 in a 6-byte payload.
+    std::string payload = std::string("\xe8\x03\x00\x00", 4) + "\x08\x01";
+    ASSERT_TRUE(node.Send(Frame(0, Meta(model::SUBSCRIBE_RESPONSE), payload)));
+    ASSERT_TRUE(WaitFor([&] { return rig->connection->getSubscribeState() == State::CONNECT_STATE_FAILED; }));
+    EXPECT_TRUE(log.Has("Datafeed subscribe response body len: 1000"));
+    EXPECT_TRUE(log.Has("Decode datafeed subscribe response body failed! Try to resubscribe"));
+    EXPECT_TRUE(WaitFor([&] { return node.PeerClosed(); }));
+}
+
+TEST_F(ReaderTest, LoginResponseAfterSubscribeIsForeign) {
+    model::SubscribeRequest request;
+    std::string login_trace = node.LastTrace(model::LOGIN_REQUEST);
+    ASSERT_EQ(rig->connection->SendSubscribeMsg(&request), 0);
+    ASSERT_TRUE(node.Send(LoginAnswer(true, login_trace)));
+    ASSERT_TRUE(rig->WaitState(State::CONNECT_STATE_FAILED));
+    EXPECT_TRUE(log.Has("Read datafeed response meta data failed!"));
+}
+
+TEST(ReaderNoSocket, SubscribeWithoutSocketFails) {
+    LogRecorder log;
+    SiteNodeMap nodes;
+    nodes.emplace(1, ServerHost("127.0.0.1", 1, false));
+    ConnectionRig rig(nodes);
+    model::SubscribeRequest request;
+    EXPECT_TRUE(rig.connection->isNotSubscribed());
+    EXPECT_EQ(rig.connection->SendSubscribeMsg(&request), -2405);
+    EXPECT_EQ(rig.connection->getSubscribeState(), State::CONNECT_STATE_FAILED);
+    EXPECT_TRUE(rig.connection->isNotSubscribed());
+    EXPECT_FALSE(rig.connection->isStillSubscibing());
+    EXPECT_TRUE(log.Has("Not connect, cannt send subscribe msg to this datafeed node"));
+}
+
+}  // namespace
+}  // namespace com::mivo::kmr::client::testing
