@@ -18,6 +18,9 @@ public:
     CThread(const CThread&) = delete;
     CThread& operator=(const CThread&) = delete;
 
+    // Id of the running thread (a default id when none runs).
+    std::thread::id GetThreadId() const { return m_thread.get_id(); }
+
 protected:
     void StartThread();
 
