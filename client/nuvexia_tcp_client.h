@@ -1,0 +1,121 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SysSubscribe.pb.h"
+#include "client/client_interface.h"
+#include "client/message_handle.h"
+#include "common/zel_export.h"
+
+typedef struct ssl_ctx_st SSL_CTX;
+
+namespace com::mivo::kmr::client {
+
+class DatafeedClient;
+class DiscoveryClient;
+
+// The one client of a process: discovery login, token login on one datafeed
+// node per site type, subscriptions, and a daemon thread that reconnects
+// lost sites and replays every accepted subscription in order.
+//
+// Threading rules:
+// - Subscribe calls and the daemon's reconnect and replay never use the
+//   datafeed client at the same time: each subscribe try, each datafeed
+//   login attempt and a whole replay run under one session mutex. A
+//   subscribe call made while a site is being logged in again therefore
+//   waits for that attempt (or replay) to end, then sees its outcome.
+// - A second LoginByServiceDiscovery replaces the first session: it stops
+//   the running daemon thread and the datafeed client, then logs in anew
+//   with the new parameters; the registry is kept and replayed by the new
+//   daemon thread. At most one daemon thread ever exists. If the new login
+//   fails, the client is left without a session (and without daemon).
+// - Destruction asks the daemon thread to stop and waits for it. A
+//   reconnect in progress ends at its next step: between two discovery
+//   walks, between datafeed login attempts, and inside every pause.
+// - With TLS on and no CA file configured the peer is NOT verified; the
+//   TLS set-up logs one warning saying so.
+class ZEL_API NuvexiaTcpClient : public ClientInterface {
+public:
+    explicit NuvexiaTcpClient(MessageHandle* message_handle);
+    ~NuvexiaTcpClient() override;
+
+    NuvexiaTcpClient(const NuvexiaTcpClient&) = delete;
+    NuvexiaTcpClient& operator=(const NuvexiaTcpClient&) = delete;
+
+    // 0 on success, -1030 / -1031 for discovery, -1033 for datafeed login.
+    // A malformed backup text throws before anything connects.
+    int LoginByServiceDiscovery(const std::string& user_name, const std::string& password,
+                                const std::string& main_ip, int main_port,
+                                std::vector<std::string> backup_servers) override;
+
+    // 0 when every logged-in site accepted (also before any login: the
+    // request is kept and sent by the first daemon pass), -1040 otherwise.
+    int SubscribeByDatatype(com::mivo::zel::model::ESubscribeActionType action,
+                            com::mivo::zel::model::SubscribeByDataType request) override;
+    int SubscribeById(com::mivo::zel::model::ESubscribeActionType action,
+                      com::mivo::zel::model::SubscribeById request) override;
+
+    // Prepares the TLS client context from the configured CA file; 0 on
+    // success (or when prepared already), -2402 on failure.
+    int SslEnvInit();
+
+private:
+    friend class NuvexiaTcpClientTestPeer;
+
+    using SubscribeRequestPtr = std::unique_ptr<com::mivo::zel::model::SubscribeRequest>;
+
+    bool LoadCustomCertificate(const std::string& path);
+    void FreeSslCtx();
+
+    // One try under the session mutex; on success (and redo false) the
+    // registry takes the request.
+    int Subscribe(SubscribeRequestPtr& request, bool redo);
+    int SubscribeWithRetries(SubscribeRequestPtr request, const char* operation);
+    void AddSubscribeRequest(SubscribeRequestPtr request);
+    bool HasSubscribeRequests();
+
+    void StartDaemonThread();
+    void StopDaemonThread();
+    void DaemonThreadWorkFunc();
+    void Reconnect();
+    // Caller holds m_session_mutex.
+    int RedoSubscribe();
+    // After a successful datafeed login in Reconnect; caller holds
+    // m_session_mutex.
+    void ReplayAfterReconnect();
+
+    // Sleeps unless a stop request comes first; false when stopped.
+    bool PauseUnlessStopped(std::chrono::milliseconds pause);
+
+    std::atomic<bool> m_stop{false};
+    std::unique_ptr<std::thread> m_daemon_thread;
+    std::mutex m_subscribe_mutex;
+    std::vector<SubscribeRequestPtr> m_subscribe_requests;
+    MessageHandle* m_message_handle;
+    bool m_ssl_enabled = false;
+    SSL_CTX* m_ssl_ctx = nullptr;
+    std::unique_ptr<DatafeedClient> m_datafeed_client;
+    std::unique_ptr<DiscoveryClient> m_discovery_client;
+
+    // Serialises the datafeed client's users: subscribe tries, login
+    // attempts and replays.
+    std::mutex m_session_mutex;
+    // Serialises whole logins (a second one replaces the first).
+    std::mutex m_login_mutex;
+    bool m_datafeed_started = false;
+    std::mutex m_stop_mutex;
+    std::condition_variable m_stop_cv;
+    // The daemon's wall clock in whole seconds; replaceable by tests.
+    std::function<int64_t()> m_wall_clock;
+};
+
+}  // namespace com::mivo::kmr::client

@@ -1,0 +1,207 @@
+// The daemon thread: watches the sites, logs them in again (old token
+// first, then a fresh discovery login) and replays the subscriptions.
+#include <chrono>
+
+#include "client/datafeed_client.h"
+#include "client/discovery_client.h"
+#include "client/nuvexia_tcp_client.h"
+#include "common/base_config.h"
+#include "common/base_log.h"
+
+namespace com::mivo::kmr::client {
+
+using com::mivo::zel::model::SubscribeRequest;
+
+namespace {
+
+std::chrono::milliseconds Seconds(int64_t seconds) {
+    return std::chrono::seconds(seconds);
+}
+
+}  // namespace
+
+void NuvexiaTcpClient::StartDaemonThread() {
+    m_stop = false;
+    m_daemon_thread = std::make_unique<std::thread>(&NuvexiaTcpClient::DaemonThreadWorkFunc, this);
+}
+
+void NuvexiaTcpClient::StopDaemonThread() {
+    {
+        std::lock_guard<std::mutex> lock(m_stop_mutex);
+        m_stop = true;
+    }
+    m_stop_cv.notify_all();
+    if (m_daemon_thread) {
+        // Ends a discovery walk after its current attempt instead of letting
+        // it go on to the next server.
+        if (m_discovery_client) {
+            m_discovery_client->StopLoginCauseFailed();
+            m_discovery_client->CloseSocket();
+        }
+        if (m_daemon_thread->joinable()) {
+            m_daemon_thread->join();
+        }
+        m_daemon_thread.reset();
+    }
+}
+
+bool NuvexiaTcpClient::PauseUnlessStopped(std::chrono::milliseconds pause) {
+    std::unique_lock<std::mutex> lock(m_stop_mutex);
+    if (pause.count() > 0) {
+        m_stop_cv.wait_for(lock, pause, [this] { return m_stop.load(); });
+    }
+    return !m_stop;
+}
+
+void NuvexiaTcpClient::DaemonThreadWorkFunc() {
+    InfoPrint("=== daemon thread start ===");
+    int64_t reference_time = m_wall_clock();
+    while (!m_stop) {
+        const int64_t now = m_wall_clock();
+        if (now < reference_time) {
+            DebugPrint("Back in time, reset heartbeat time");
+            reference_time = now;
+        }
+
+        bool all_connected;
+        {
+            std::lock_guard<std::mutex> session(m_session_mutex);
+            all_connected = m_datafeed_client->isAllConnected();
+            if (!all_connected) {
+                ErrorPrint("In daemon thread, client need reconnect after check, try to close socket");
+                m_datafeed_client->ResetAllNotConnect();
+            }
+        }
+        if (!all_connected) {
+            Reconnect();
+        }
+        if (m_stop) {
+            break;
+        }
+
+        if (HasSubscribeRequests()) {
+            std::lock_guard<std::mutex> session(m_session_mutex);
+            if (!m_datafeed_client->isAllSubscibed()) {
+                InfoPrint("In daemon thread, Some datafeed need redo subscibe");
+                (void)RedoSubscribe();
+            }
+        }
+
+        PauseUnlessStopped(Seconds(BaseConfig::GetInstance().GetDaemonCheckInterval().count()));
+    }
+    InfoPrint("=== daemon thread quit ===");
+}
+
+void NuvexiaTcpClient::Reconnect() {
+    BaseConfig& config = BaseConfig::GetInstance();
+    InfoPrint("Reconnect, try to login datafeed service directly");
+
+    // Token phase: the nodes may still accept the token we have.
+    for (unsigned int i = 1; !m_stop && i <= config.GetLoginTryCount(); ++i) {
+        InfoPrint("Retry to login datafeed service [%d/%d]", i, config.GetLoginTryCount());
+        int ret;
+        {
+            std::lock_guard<std::mutex> session(m_session_mutex);
+            ret = m_datafeed_client->TryLoginDatafeed();
+            if (ret == 0) {
+                InfoPrint("Relogin datafeed service by pre token successfully! Try to redo subcribe...");
+                ReplayAfterReconnect();
+                return;
+            }
+        }
+        ErrorPrint("Login datafeed service failed, ret=%d", ret);
+        if (!PauseUnlessStopped(Seconds(config.GetLoginTryInterval()))) {
+            return;
+        }
+    }
+    if (m_stop) {
+        return;
+    }
+
+    // Discovery phase: a new token and node table, however long it takes
+    // (a stop request ends it between two walks).
+    InfoPrint("Reconnect, try to login datafeed service directly failed, try to login discovery service");
+    for (int n = 1;; ++n) {
+        if (m_stop) {
+            return;
+        }
+        InfoPrint("=== try to relogin discovery service [%d] ... ===", n);
+        const int ret = m_discovery_client->TryLoginDiscovery();
+        if (ret == 0) {
+            break;
+        }
+        if (ret == -1030 && !PauseUnlessStopped(Seconds(config.GetLoginTryInterval()))) {
+            return;
+        }
+    }
+    if (m_stop) {
+        return;
+    }
+
+    InfoPrint(
+        "Reconnect, try to login discovery service directly success, try to login datafeed service again");
+    {
+        std::lock_guard<std::mutex> session(m_session_mutex);
+        const std::string user = m_discovery_client->GetUserAccount();
+        const std::string token = m_discovery_client->GetToken();
+        m_datafeed_client->Init(user, token, m_discovery_client->GetDatafeedNodes());
+        m_datafeed_client->UpdateDatafeedNode();
+    }
+
+    // Datafeed phase with the new token; when it fails the next pass starts
+    // over with the token phase.
+    for (unsigned int j = 1; !m_stop && j <= config.GetLoginTryCount(); ++j) {
+        InfoPrint("Try to login datafeed service [%d/%d]", j, config.GetLoginTryCount());
+        int ret;
+        {
+            std::lock_guard<std::mutex> session(m_session_mutex);
+            ret = m_datafeed_client->TryLoginDatafeed();
+            if (ret == 0) {
+                ReplayAfterReconnect();
+                return;
+            }
+        }
+        ErrorPrint("Login datafeed service failed, ret=%d", ret);
+        if (!PauseUnlessStopped(Seconds(config.GetLoginTryInterval()))) {
+            return;
+        }
+    }
+}
+
+void NuvexiaTcpClient::ReplayAfterReconnect() {
+    if (RedoSubscribe() != 0 && !m_stop) {
+        // Every site starts over on the next pass, so that the whole
+        // registry reaches all of them again.
+        m_datafeed_client->ResetAll();
+    }
+}
+
+int NuvexiaTcpClient::RedoSubscribe() {
+    const unsigned int try_count = BaseConfig::GetInstance().GetSubscribeTryCount();
+    // Entries are never freed or moved while the client lives (the vector
+    // only grows and holds owning pointers), so a copy of the pointers taken
+    // under the mutex stays valid while callers append.
+    std::vector<SubscribeRequest*> entries;
+    {
+        std::lock_guard<std::mutex> lock(m_subscribe_mutex);
+        entries.reserve(m_subscribe_requests.size());
+        for (const auto& request : m_subscribe_requests) {
+            entries.push_back(request.get());
+        }
+    }
+    int ret = 0;
+    for (SubscribeRequest* request : entries) {
+        for (unsigned int i = 1; i <= try_count; ++i) {
+            ret = m_datafeed_client->TrySubscribe(request);
+            if (ret == 0) {
+                break;
+            }
+            if (!PauseUnlessStopped(Seconds(BaseConfig::GetInstance().GetSubscirbeTryInterval()))) {
+                return ret;
+            }
+        }
+    }
+    return ret;
+}
+
+}  // namespace com::mivo::kmr::client
