@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <map>
+#include <set>
+
+#include "pipeline/data_disruptor.h"
+#include "pipeline/decompress_thread.h"
+#include "pipeline_test_kit.h"
+
+namespace com::mivo::kmr::client {
+namespace {
+
+using namespace pipeline_test;
+
+// The test thread plays the decompression thread: it calls ProcessRawData
+// itself and is the producer of the workers' inbound queues.
+class DecompressTest : public ::testing::Test {
+protected:
+    void SetUp() override { Build(5); }
+
+    void Build(unsigned workers) {
+        m_thread.reset();
+        m_raw = DataDisruptor::CreateRawDataQueue();
+        m_back = DataDisruptor::CreateRawDataBackQueue();
+        m_thread = std::make_unique<DecompressThread>(m_raw, m_back);
+        m_thread->CreateCallbackThreads(workers, &m_handle);
+    }
+
+    // Runs one payload through ProcessRawData and frees it as the loop would.
+    void Process(const std::string& payload, bool compressed = false) {
+        RawData raw = MakeRaw(payload, compressed);
+        m_thread->ProcessRawData(&raw);
+        delete[] raw.m_data;
+    }
+
+    int WorkerOf(std::thread::id id) {
+        for (auto& worker : m_thread->m_thread_pool->m_threads) {
+            if (worker->GetThreadId() == id) {
+                return worker->m_index;
+            }
+        }
+        return -1;
+    }
+
+    // Lets the workers finish what they have and checks nothing more arrives.
+    std::vector<Delivery> Settle(size_t expected) {
+        EXPECT_TRUE(m_handle.WaitFor(expected));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return m_handle.Deliveries();
+    }
+
+    LogCapture m_log;
+    RecordingHandle m_handle;
+    std::shared_ptr<RawDataQueue> m_raw;
+    std::shared_ptr<RawDataBackQueue> m_back;
+    std::unique_ptr<DecompressThread> m_thread;
+};
+
+TEST_F(DecompressTest, RoutesByAbsoluteChannelModuloThreadCount) {
+    std::string payload;
+    const std::vector<int64_t> channels = {7, -7, 12, 0, INT64_MIN, INT64_MAX, -1};
+    for (size_t i = 0; i < channels.size(); ++i) {
+        AppendRecord(payload, MakeStock(channels[i], static_cast<int64_t>(i)));
+    }
+    Process(payload);
+    auto deliveries = Settle(channels.size());
+    ASSERT_EQ(deliveries.size(), channels.size());
+    std::map<int64_t, int> worker_of;
+    for (auto& d : deliveries) {
+        worker_of[d.channel] = WorkerOf(d.thread);
+    }
+    EXPECT_EQ(worker_of[7], 2);
+    EXPECT_EQ(worker_of[-7], 2);
+    EXPECT_EQ(worker_of[12], 2);
+    EXPECT_EQ(worker_of[0], 0);
+    EXPECT_EQ(worker_of[INT64_MIN], 3);  // 2^63 mod 5
+    EXPECT_EQ(worker_of[INT64_MAX], 2);  // (2^63 - 1) mod 5
+    EXPECT_EQ(worker_of[-1], 1);
+    EXPECT_EQ(m_log.Problems(), 0);
+}
+
+TEST_F(DecompressTest, KeepsOrderPerChannelAcrossBatchesAndFamilies) {
+    const int batches = 400, per_batch = 50, channels = 13;
+    std::map<int64_t, int64_t> next;
+    for (int b = 0; b < batches; ++b) {
+        std::string payload;
+        for (int r = 0; r < per_batch; ++r) {
+            int64_t channel = (b * 7 + r) % channels - 6;  // negative and positive
+            AppendRecord(payload, MakeStock(channel, ++next[channel], (b + r) % 2 == 0));
+        }
+        Process(b % 3 == 0 ? Compress(payload) : payload, b % 3 == 0);
+    }
+    auto deliveries = Settle(batches * per_batch);
+    ASSERT_EQ(deliveries.size(), static_cast<size_t>(batches * per_batch));
+    std::map<int64_t, int64_t> seen;
+    std::map<int64_t, std::thread::id> thread_of;
+    int md = 0;
+    for (auto& d : deliveries) {
+        ASSERT_EQ(d.sequence, seen[d.channel] + 1) << "channel " << d.channel;
+        seen[d.channel] = d.sequence;
+        if (thread_of.count(d.channel) != 0) {
+            ASSERT_EQ(thread_of[d.channel], d.thread);
+        }
+        thread_of[d.channel] = d.thread;
+        md += d.md_family ? 1 : 0;
+    }
+    EXPECT_EQ(seen, next);
+    EXPECT_EQ(md, batches * per_batch / 2);
+    // Records come back and are reused instead of piling up.
+    EXPECT_LE(m_thread->GetSpareRecordCount(), DecompressThread::kMaxSpareRecords);
+    EXPECT_GT(m_thread->GetSpareRecordCount(), 0u);
+}
+
+TEST_F(DecompressTest, CutOffLastRecordDeliversTheCompleteOnesSilently) {
+    std::string payload;
+    AppendRecord(payload, MakeStock(1, 1));
+    AppendRecord(payload, MakeStock(1, 2));
+    std::string last = MakeStock(1, 3).SerializeAsString();
+    AppendLength(payload, static_cast<int32_t>(last.size()));
+    payload += last.substr(0, last.size() - 1);
+    Process(payload);
+    Process(Compress(payload), true);
+    auto deliveries = Settle(4);
+    ASSERT_EQ(deliveries.size(), 4u);
+    EXPECT_EQ(deliveries[1].sequence, 2);
+    EXPECT_EQ(m_log.Problems(), 0);
+}
+
+TEST_F(DecompressTest, PayloadsOfZeroToThreeBytesDeliverAndLogNothing) {
+    for (size_t len = 0; len <= 3; ++len) {
+        Process(std::string(len, '\x01'));
+        Process(Compress(std::string(len, '\x01')), true);
+    }
+    auto deliveries = Settle(0);
+    EXPECT_TRUE(deliveries.empty());
+    EXPECT_EQ(m_log.Problems(), 0);
+}
+
+TEST_F(DecompressTest, UndecodableSecondRecordDropsTheRestOfThePayload) {
+    std::string payload;
+    AppendRecord(payload, MakeStock(1, 1));
+    AppendLength(payload, 3);
+    payload += "\xff\xff\xff";  // an unterminated tag
+    AppendRecord(payload, MakeStock(1, 3));
+    Process(payload);
+    auto deliveries = Settle(1);
+    ASSERT_EQ(deliveries.size(), 1u);
+    EXPECT_EQ(deliveries[0].sequence, 1);
+    EXPECT_EQ(m_log.Count("ParseFromArray failed!"), 1);
+    EXPECT_EQ(m_log.Count("ProcessRawData Decode market data failed!"), 1);
+}
+
+TEST_F(DecompressTest, NegativeRecordLengthEndsThePayloadWithoutReadingOutside) {
+    std::string payload;
+    AppendRecord(payload, MakeStock(1, 1));
+    AppendLength(payload, -8);
+    AppendRecord(payload, MakeStock(1, 3));
+    Process(payload);
+    AppendLength(payload, INT32_MAX);
+    Process(payload.substr(payload.size() - 4));
+    auto deliveries = Settle(1);
+    EXPECT_EQ(deliveries.size(), 1u);
+    EXPECT_EQ(m_log.Count("ProcessRawData Decode market data failed!"), 1);
+}
+
+TEST_F(DecompressTest, DecompressionBufferGrowsToTwiceTheSizeAndIsReused) {
+    EXPECT_EQ(m_thread->GetDecompressBufferSize(), 4096u);
+    std::string big;
+    int64_t seq = 0;
+    while (big.size() <= 6000) {
+        AppendRecord(big, MakeStock(4, ++seq));
+    }
+    const size_t s = big.size();
+    Process(Compress(big), true);
+    EXPECT_EQ(m_thread->GetDecompressBufferSize(), 2 * s);
+    std::string small;
+    AppendRecord(small, MakeStock(4, ++seq));
+    Process(Compress(small), true);
+    EXPECT_EQ(m_thread->GetDecompressBufferSize(), 2 * s);
+    auto deliveries = Settle(static_cast<size_t>(seq));
+    ASSERT_EQ(deliveries.size(), static_cast<size_t>(seq));
+    EXPECT_EQ(deliveries.back().sequence, seq);
+}
+
+TEST_F(DecompressTest, DamagedCompressedPayloadsAreDroppedWithinTheirBounds) {
+    std::string plain;
+    for (int i = 1; i <= 20; ++i) {
+        AppendRecord(plain, MakeStock(2, i));
+    }
+    std::string good = Compress(plain);
+    std::string negative = good;
+    WireOrder::WriteInt32(&negative[0], -1);
+    std::string oversized = good;  // more than the block can hold: refused before allocating
+    WireOrder::WriteInt32(&oversized[0], INT32_MAX);
+    std::string too_big = good;  // the block yields fewer bytes than declared
+    WireOrder::WriteInt32(&too_big[0], static_cast<int32_t>(plain.size() + 1));
+    std::string too_small = good;  // the block would write past the declared size
+    WireOrder::WriteInt32(&too_small[0], static_cast<int32_t>(plain.size() - 1));
+    std::string truncated = good.substr(0, good.size() - 5);
+    const std::vector<std::string> damaged = {negative, oversized, too_big, too_small, truncated, "\x10\0\0"};
+    for (auto& payload : damaged) {
+        Process(payload, true);
+    }
+    EXPECT_EQ(m_log.Count("ProcessRawData Decompressed market data failed!"),
+              static_cast<int>(damaged.size()));
+    EXPECT_EQ(m_thread->GetDecompressBufferSize(), 4096u);
+    Process(good, true);
+    auto deliveries = Settle(20);
+    EXPECT_EQ(deliveries.size(), 20u);
+}
+
+TEST_F(DecompressTest, ZeroCallbackThreadsDiscardWithOneWarning) {
+    Build(0);
+    std::string payload;
+    for (int i = 0; i < 10; ++i) {
+        AppendRecord(payload, MakeStock(i, i));
+    }
+    Process(payload);
+    Process(payload);
+    EXPECT_EQ(m_log.Problems(), 1);
+    EXPECT_EQ(m_log.Count("discarded"), 1);
+    EXPECT_TRUE(m_handle.Deliveries().empty());
+}
+
+// The thread itself: frames from the queue, buffers back through the return queue.
+TEST_F(DecompressTest, RunningThreadReturnsEveryBufferAndDrainsOnRelease) {
+    m_thread->Start();
+    std::set<char*> sent;
+    for (int i = 1; i <= 200; ++i) {
+        std::string payload;
+        AppendRecord(payload, MakeStock(3, i));
+        RawData* slot = m_raw->alloc();
+        ASSERT_NE(slot, nullptr);
+        *slot = MakeRaw(payload, false);
+        sent.insert(slot->m_data);
+        m_raw->push();
+        if (i % 50 == 0) {
+            // Long enough for the thread to park between bursts.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ASSERT_TRUE(m_handle.WaitFor(200));
+    size_t returned = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        while (char** buffer = m_back->front()) {
+            EXPECT_EQ(sent.count(*buffer), 1u);
+            delete[] * buffer;
+            m_back->pop();
+            ++returned;
+        }
+        return returned == sent.size();
+    }));
+    m_thread->Stop();
+    EXPECT_FALSE(m_thread->IsRunning());
+    // Frames queued after the stop stay queued; the queue's last owner frees them.
+    PushRaw(*m_raw, std::string(8, '\0'), false);
+    EXPECT_NE(m_raw->front(), nullptr);
+    m_thread.reset();
+    m_raw.reset();
+    m_back.reset();
+}
+
+TEST_F(DecompressTest, FullReturnQueueReleasesTheBufferAndStillPops) {
+    while (char** slot = m_back->alloc()) {
+        *slot = nullptr;
+        m_back->push();
+    }
+    std::string payload;
+    AppendRecord(payload, MakeStock(1, 1));
+    PushRaw(*m_raw, payload, false);
+    m_thread->Start();
+    ASSERT_TRUE(m_handle.WaitFor(1));
+    ASSERT_TRUE(WaitUntil([&] { return m_raw->front() == nullptr; }));
+    m_thread->Stop();
+    EXPECT_EQ(m_log.Count("RawDataQueueBack alloc failed"), 1);
+}
+
+}  // namespace
+}  // namespace com::mivo::kmr::client
