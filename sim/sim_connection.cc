@@ -1,0 +1,94 @@
+#include "sim/sim_connection.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <event2/event.h>
+
+namespace com::mivo::kmr::client {
+
+SimConnection::SimConnection(SimServer* server, uint64_t id, bufferevent* bev, std::string peer)
+    : m_server(server), m_id(id), m_bev(bev), m_peer(std::move(peer)) {}
+
+SimConnection::~SimConnection() {
+    CloseSocket(false);
+}
+
+void SimConnection::Write(const char* data, size_t length, int split_bytes) {
+    if (m_bev == nullptr || length == 0) {
+        return;
+    }
+    if (split_bytes <= 0 && (m_dribble == nullptr || evbuffer_get_length(m_dribble) == 0)) {
+        bufferevent_write(m_bev, data, length);
+        return;
+    }
+    if (m_dribble == nullptr) {
+        m_dribble = evbuffer_new();
+        m_dribble_timer = evtimer_new(bufferevent_get_base(m_bev), &SimConnection::DribbleCallback, this);
+    }
+    evbuffer_add(m_dribble, data, length);
+    m_dribble_bytes = std::max(1, split_bytes);
+    ArmDribble();
+}
+
+size_t SimConnection::PendingOutput() const {
+    if (m_bev == nullptr) {
+        return 0;
+    }
+    size_t pending = evbuffer_get_length(bufferevent_get_output(m_bev));
+    if (m_dribble != nullptr) {
+        pending += evbuffer_get_length(m_dribble);
+    }
+    return pending;
+}
+
+void SimConnection::ArmDribble() {
+    if (m_dribble_timer != nullptr && !evtimer_pending(m_dribble_timer, nullptr)) {
+        // A millisecond apart, so that each piece leaves in its own segment.
+        timeval one_ms{0, 1000};
+        evtimer_add(m_dribble_timer, &one_ms);
+    }
+}
+
+void SimConnection::DribbleCallback(evutil_socket_t, short, void* arg) {
+    auto* self = static_cast<SimConnection*>(arg);
+    if (self->m_bev == nullptr) {
+        return;
+    }
+    size_t n =
+        std::min<size_t>(static_cast<size_t>(self->m_dribble_bytes), evbuffer_get_length(self->m_dribble));
+    if (n > 0) {
+        evbuffer_remove_buffer(self->m_dribble, bufferevent_get_output(self->m_bev), n);
+    }
+    if (evbuffer_get_length(self->m_dribble) > 0) {
+        self->ArmDribble();
+    }
+}
+
+void SimConnection::CloseSocket(bool reset) {
+    if (m_dribble_timer != nullptr) {
+        event_free(m_dribble_timer);
+        m_dribble_timer = nullptr;
+    }
+    if (m_dribble != nullptr) {
+        evbuffer_free(m_dribble);
+        m_dribble = nullptr;
+    }
+    if (m_bev == nullptr) {
+        return;
+    }
+    if (reset) {
+        evutil_socket_t fd = bufferevent_getfd(m_bev);
+        if (fd >= 0) {
+            linger hard{1, 0};
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
+        }
+    }
+    bufferevent_free(m_bev);
+    m_bev = nullptr;
+}
+
+}  // namespace com::mivo::kmr::client

@@ -1,0 +1,221 @@
+#include "sim/sim_server.h"
+
+#include <future>
+#include <mutex>
+
+#include <event2/event.h>
+#include <event2/listener.h>
+#include <event2/thread.h>
+
+namespace com::mivo::kmr::client {
+
+struct SimServer::Timer {
+    SimServer* server = nullptr;
+    uint64_t id = 0;
+    event* ev = nullptr;
+    std::function<void()> fn;
+};
+
+namespace {
+
+void UseThreadSafeLibevent() {
+    static std::once_flag once;
+    std::call_once(once, [] { evthread_use_pthreads(); });
+}
+
+}  // namespace
+
+SimServer::SimServer(std::string name, SimEndpoint endpoint, SimContext* context)
+    : m_name(std::move(name)), m_endpoint(std::move(endpoint)), m_context(context) {}
+
+SimServer::~SimServer() {
+    // Subclasses stop in their own destructor; this is the last resort for a server that never had one.
+    Stop();
+}
+
+bool SimServer::Start(std::string* error) {
+    UseThreadSafeLibevent();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_running) {
+            return true;
+        }
+    }
+    m_base = event_base_new();
+    if (m_base == nullptr) {
+        *error = m_name + ": cannot create event loop";
+        return false;
+    }
+    m_wake = event_new(m_base, -1, 0, &SimServer::WakeCallback, this);
+    m_reaper = event_new(
+        m_base, -1, 0, [](evutil_socket_t, short, void* arg) { static_cast<SimServer*>(arg)->Reap(); }, this);
+    if (!OpenListener(error)) {
+        event_free(m_wake);
+        event_free(m_reaper);
+        event_base_free(m_base);
+        m_wake = m_reaper = nullptr;
+        m_base = nullptr;
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_running = true;
+    }
+    std::promise<void> started;
+    auto ready = started.get_future();
+    m_thread = std::thread([this, &started] {
+        m_loop_thread_id = std::this_thread::get_id();
+        started.set_value();
+        event_base_loop(m_base, EVLOOP_NO_EXIT_ON_EMPTY);
+    });
+    ready.wait();
+    return true;
+}
+
+void SimServer::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_running) {
+            return;
+        }
+    }
+    PostAndWait([this] {
+        CloseListener();
+        CloseAll(SimCloseMode::kClean);
+        event_base_loopbreak(m_base);
+    });
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_running = false;
+        m_posted.clear();
+    }
+    // The loop is gone: whatever is left is freed on this thread.
+    for (auto& entry : m_timers) {
+        event_free(entry.second->ev);
+    }
+    m_timers.clear();
+    m_connections.clear();
+    m_graveyard.clear();
+    event_free(m_wake);
+    event_free(m_reaper);
+    m_wake = m_reaper = nullptr;
+    event_base_free(m_base);
+    m_base = nullptr;
+}
+
+void SimServer::Down() {
+    PostAndWait([this] {
+        CloseListener();
+        CloseAll(SimCloseMode::kClean);
+    });
+}
+
+bool SimServer::Up(std::string* error) {
+    bool ok = true;
+    PostAndWait([this, &ok, error] {
+        if (m_listener == nullptr) {
+            ok = OpenListener(error);
+        }
+    });
+    return ok;
+}
+
+bool SimServer::IsUp() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_up;
+}
+
+SimEndpoint SimServer::Endpoint() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_endpoint;
+}
+
+uint16_t SimServer::Port() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_endpoint.port;
+}
+
+int SimServer::OpenConnections() {
+    int n = 0;
+    PostAndWait([this, &n] { n = static_cast<int>(m_connections.size()); });
+    return n;
+}
+
+void SimServer::Post(std::function<void()> fn) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_running) {
+            return;
+        }
+        m_posted.push_back(std::move(fn));
+    }
+    event_active(m_wake, 0, 0);
+}
+
+void SimServer::PostAndWait(const std::function<void()>& fn) {
+    bool inline_run = std::this_thread::get_id() == m_loop_thread_id;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        inline_run = inline_run || !m_running;
+    }
+    if (inline_run) {
+        fn();
+        return;
+    }
+    std::promise<void> done;
+    auto finished = done.get_future();
+    Post([&fn, &done] {
+        fn();
+        done.set_value();
+    });
+    finished.wait();
+}
+
+void SimServer::RunPosted() {
+    std::deque<std::function<void()>> work;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        work.swap(m_posted);
+    }
+    for (auto& fn : work) {
+        fn();
+    }
+}
+
+void SimServer::WakeCallback(evutil_socket_t, short, void* arg) {
+    static_cast<SimServer*>(arg)->RunPosted();
+}
+
+void SimServer::Schedule(int delay_ms, std::function<void()> fn) {
+    uint64_t id = m_next_timer_id++;
+    auto timer = std::make_unique<Timer>();
+    timer->server = this;
+    timer->id = id;
+    timer->fn = std::move(fn);
+    timer->ev = evtimer_new(m_base, &SimServer::TimerCallback, timer.get());
+    timeval delay{delay_ms / 1000, (delay_ms % 1000) * 1000};
+    evtimer_add(timer->ev, &delay);
+    m_timers[id] = std::move(timer);
+}
+
+void SimServer::TimerCallback(evutil_socket_t, short, void* arg) {
+    auto* timer = static_cast<Timer*>(arg);
+    SimServer* server = timer->server;
+    auto it = server->m_timers.find(timer->id);
+    if (it == server->m_timers.end()) {
+        return;
+    }
+    std::function<void()> fn = std::move(it->second->fn);
+    event_free(it->second->ev);
+    server->m_timers.erase(it);
+    fn();
+}
+
+void SimServer::Reap() {
+    m_graveyard.clear();
+}
+
+}  // namespace com::mivo::kmr::client
