@@ -1,0 +1,51 @@
+#include "python/module_bridge.h"
+
+#include <mutex>
+
+#include "client/client_factory.h"
+
+namespace com::mivo::kmr::client {
+
+namespace {
+
+std::mutex s_bridge_mutex;
+PythonHandle* s_bridge = nullptr;
+bool s_client_alive = false;
+
+}  // namespace
+
+PythonHandle* ModuleBridge::Ensure() {
+    std::lock_guard<std::mutex> lock(s_bridge_mutex);
+    if (s_bridge == nullptr) {
+        s_bridge = new PythonHandle();
+    }
+    return s_bridge;
+}
+
+PythonHandle* ModuleBridge::Get() {
+    std::lock_guard<std::mutex> lock(s_bridge_mutex);
+    return s_bridge;
+}
+
+void ModuleBridge::Destroy() {
+    std::lock_guard<std::mutex> lock(s_bridge_mutex);
+    if (s_client_alive) {
+        // The client would go on calling a deleted handler.
+        ClientFactory::Uninstance();
+        s_client_alive = false;
+    }
+    delete s_bridge;
+    s_bridge = nullptr;
+}
+
+void ModuleBridge::ClientCreated() {
+    std::lock_guard<std::mutex> lock(s_bridge_mutex);
+    s_client_alive = true;
+}
+
+void ModuleBridge::ClientDestroyed() {
+    std::lock_guard<std::mutex> lock(s_bridge_mutex);
+    s_client_alive = false;
+}
+
+}  // namespace com::mivo::kmr::client

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "client/message_handle.h"
+#include "python/notify.h"
+
+namespace com::mivo::kmr::client {
+
+// The library's callback handler on the Python path: renders messages as
+// JSON and forwards every callback to the registered Notify (not owned).
+// Failures inside a callback (a message without a JSON form, a Python
+// method that raised) are logged and contained here, so the library thread
+// goes on with its next record.
+class PythonHandle : public MessageHandle {
+public:
+    PythonHandle() = default;
+    ~PythonHandle() override = default;
+    PythonHandle(const PythonHandle&) = delete;
+    PythonHandle& operator=(const PythonHandle&) = delete;
+
+    // Null stops forwarding. Callback threads read the pointer without a lock.
+    void SetNotify(Notify* notify) { m_notify.store(notify, std::memory_order_release); }
+    Notify* GetNotify() const { return m_notify.load(std::memory_order_acquire); }
+
+    void OnSubscribeResponse(const com::mivo::zel::model::SubscribeResponse& response) override;
+    void OnMarketData(const com::mivo::zel::model::MarketData& data) override;
+    void OnLoginDiscoverySuccess(const std::string& server_ip, std::vector<int> site_types) override;
+    void OnLoginDiscoveryFailed(const std::string& server_ip) override;
+    void OnLoginDiscoveryResponse(const com::mivo::zel::model::LoginResponse& response) override;
+    void OnNoDiscoveryServices() override;
+    void OnLoginDatafeedNodeSuccess(int site_type, const std::string& node) override;
+    void OnLoginDatafeedNodeFailed(int site_type, const std::string& node) override;
+    void OnLoginDataServiceSuccess() override;
+    void OnLoginDataServiceFailed() override;
+    void OnLoginDataServiceResponse(const com::mivo::zel::model::LoginResponse& response) override;
+    void OnDisconnected(int site_type, const std::string& node) override;
+
+private:
+    using TextOperation = void (Notify::*)(void*, int);
+
+    // Converts, copies into a fresh buffer and calls the operation with it.
+    void ForwardMessage(const google::protobuf::Message& message, const char* failure_line,
+                        TextOperation operation, const char* name);
+
+    std::atomic<Notify*> m_notify{nullptr};
+};
+
+}  // namespace com::mivo::kmr::client

@@ -1,0 +1,85 @@
+#include "python/python_module.h"
+
+#include <cstdio>
+
+#include "client/client_factory.h"
+#include "common/client_config.h"
+#include "python/json_parameters.h"
+#include "python/module_bridge.h"
+
+using com::mivo::kmr::client::ClientConfig;
+using com::mivo::kmr::client::ClientFactory;
+using com::mivo::kmr::client::ModuleBridge;
+
+int QUERY_TYPE_BASE_INFORMATION = 1011;
+int QUERY_TYPE_LATEST_BASE_INFORMATION = 1012;
+int QUERY_TYPE_ETF_BASE_INFORMATION = 1013;
+int QUERY_TYPE_STATUS = 1021;
+int QUERY_TYPE_SUBSCRIBE_ANSWER = 1031;
+
+void python_init_env() {
+    printf("init env ...\n");
+    fflush(stdout);
+    ModuleBridge::Ensure();
+}
+
+void python_fini_env() {
+    printf("fini env ...\n");
+    fflush(stdout);
+    ModuleBridge::Destroy();
+}
+
+void python_open_file_log() {
+    ClientConfig::OpenFileLog();
+}
+
+void python_close_file_log() {
+    ClientConfig::CloseFileLog();
+}
+
+void python_open_cout_log() {
+    ClientConfig::OpenCoutLog();
+}
+
+void python_close_cout_log() {
+    ClientConfig::CloseCoutLog();
+}
+
+int python_login(const char* json, int reserved) {
+    (void)reserved;
+    return com::mivo::kmr::client::login_from_json(json);
+}
+
+void python_logout() {
+    ClientFactory::Uninstance();
+    ModuleBridge::ClientDestroyed();
+}
+
+int python_subscribeByDataType(const char* json, int reserved) {
+    (void)reserved;
+    return com::mivo::kmr::client::subscribe_by_data_type_from_json(json);
+}
+
+int python_subscribeBySecurityId(const char* json, int reserved) {
+    (void)reserved;
+    return com::mivo::kmr::client::subscribe_by_security_id_from_json(json);
+}
+
+void python_request_fin_info_query_sync(const char* json, int reserved) {
+    (void)json;
+    (void)reserved;
+}
+
+int python_request_fin_info_query_async(const char* json, int reserved) {
+    (void)json;
+    (void)reserved;
+    return 0;
+}
+
+void Notify_Regist(Notify* notify) {
+    ModuleBridge::Ensure()->SetNotify(notify);
+}
+
+void Log_Regist(PyLog* log) {
+    (void)log;
+}

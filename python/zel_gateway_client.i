@@ -1,0 +1,60 @@
+// The Python module _zel_gateway_client and its shadow zel_gateway_client.py.
+// Parameters go in as JSON text, messages come back as JSON text through a
+// Python subclass of Notify.
+%module(directors="1", threads="1") zel_gateway_client
+
+%{
+#include "python/python_module.h"
+%}
+
+%include <std_vector.i>
+%include <cdata.i>
+
+namespace std {
+%template(IntVector) vector<int>;
+}
+
+// A Python method that raised: show its traceback while the interpreter lock
+// is still held, clear it (the library thread has no Python frame to take
+// it), and let the bridge contain the C++ exception.
+%feature("director:except") {
+    if ($error != NULL) {
+        Swig::DirectorMethodException pending("Error detected when calling 'Notify.$symname'");
+        PyErr_WriteUnraisable(swig_get_self());
+        throw pending;
+    }
+}
+%feature("director") Notify;
+
+// PyLog is offered as a pointer type only.
+%nodefaultctor PyLog;
+class PyLog;
+
+%constant int EFFECTIVE_LENGTH = 1;
+%constant int EFFECTIVE_DATA = -999;
+%constant int INIT_DATA = 0;
+
+%immutable;
+extern int QUERY_TYPE_BASE_INFORMATION;
+extern int QUERY_TYPE_LATEST_BASE_INFORMATION;
+extern int QUERY_TYPE_ETF_BASE_INFORMATION;
+extern int QUERY_TYPE_STATUS;
+extern int QUERY_TYPE_SUBSCRIBE_ANSWER;
+%mutable;
+
+%include "python/notify.h"
+
+void python_init_env();
+void python_fini_env();
+void python_open_file_log();
+void python_close_file_log();
+void python_open_cout_log();
+void python_close_cout_log();
+int python_login(const char* json, int reserved);
+void python_logout();
+int python_subscribeByDataType(const char* json, int reserved);
+int python_subscribeBySecurityId(const char* json, int reserved);
+void python_request_fin_info_query_sync(const char* json, int reserved);
+int python_request_fin_info_query_async(const char* json, int reserved);
+void Notify_Regist(Notify* notify);
+void Log_Regist(PyLog* log);
