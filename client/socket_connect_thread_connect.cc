@@ -34,6 +34,8 @@ const struct timeval* TimeoutOrNull(unsigned seconds, struct timeval& tv) {
     return &tv;
 }
 
+constexpr size_t kMaxSingleRead = 256 * 1024;
+
 }  // namespace
 
 void SocketConnectThread::DoTryConnect() {
@@ -87,6 +89,9 @@ void SocketConnectThread::DoTryConnect() {
     }
     bufferevent_setcb(m_bev, &SocketConnectThread::ReadCallback, nullptr, &SocketConnectThread::EventCallback,
                       this);
+    // libevent reads 16 KiB per turn by default: a busy feed would cost a
+    // poll, a size query and a read per few frames.
+    bufferevent_set_max_single_read(m_bev, kMaxSingleRead);
     bufferevent_enable(m_bev, EV_READ | EV_WRITE | EV_TIMEOUT | EV_PERSIST);
     struct timeval read_tv, write_tv;
     const BaseConfig& config = BaseConfig::GetInstance();
