@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -119,6 +120,9 @@ private:
 // (127.0.0.1, 127.0.0.2, ...) so the callbacks tell them apart.
 class DiscoveryTest : public ::testing::Test {
 protected:
+    explicit DiscoveryTest(SimServiceOptions options = SimServiceOptions())
+        : m_owned_service(std::make_unique<SimService>(std::move(options))), m_service(*m_owned_service) {}
+
     static constexpr const char* kUser = "alice";
     static constexpr const char* kPassword = "s3cret-pw";
 
@@ -137,10 +141,11 @@ protected:
     }
 
     // Adds n discovery servers on 127.0.0.<1..n> and starts the service.
-    void StartDiscoveryServers(int n) {
+    void StartDiscoveryServers(int n, bool tls = false) {
         for (int i = 0; i < n; ++i) {
             SimDiscoverySpec spec;
             spec.endpoint.ip = IpOf(i);
+            spec.endpoint.tls = tls;
             m_service.AddDiscoveryServer(spec);
         }
         std::string error;
@@ -167,7 +172,8 @@ protected:
     }
 
     WalkRecord m_record;
-    SimService m_service;
+    std::unique_ptr<SimService> m_owned_service;
+    SimService& m_service;
     unsigned m_read_timeout = 30;
 };
 
