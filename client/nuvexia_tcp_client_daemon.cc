@@ -83,7 +83,13 @@ void NuvexiaTcpClient::DaemonThreadWorkFunc() {
             std::lock_guard<std::mutex> session(m_session_mutex);
             if (!m_datafeed_client->isAllSubscibed()) {
                 InfoPrint("In daemon thread, Some datafeed need redo subscibe");
-                (void)RedoSubscribe();
+                // A site that refused a subscription lost its socket but
+                // still counts as logged in; nothing else would ever bring it
+                // back, so a failed replay resets the sites as after a
+                // reconnect.
+                if (RedoSubscribe() != 0 && !m_stop) {
+                    m_datafeed_client->ResetAll();
+                }
             }
         }
 
