@@ -275,3 +275,51 @@ TEST(ReaderNoSocket, SubscribeWithoutSocketFails) {
 
 }  // namespace
 }  // namespace com::mivo::kmr::client::testing
+
+namespace com::mivo::kmr::client::testing {
+namespace {
+
+// A consumer that falls a whole ring behind stalls the reader: nothing is
+// dropped, and the stall is logged once rather than once per retry.
+TEST(ReaderStall, FullRawQueueLosesNothingAndLogsOnce) {
+    LogRecorder log;
+    BaseConfig::GetInstance().SetUseSSL(false);
+    ScriptedNode node;
+    SiteNodeMap nodes;
+    nodes.emplace(1, node.Host());
+    ConnectionRig rig(nodes);
+    rig.connection->TryConnect();
+    ASSERT_TRUE(rig.WaitState(SocketConnectThread::CONNECT_STATE_SUCCESS));
+
+    const int64_t total = RawDataQueue::kCapacity + 2000;
+    std::string bytes;
+    bytes.reserve(static_cast<size_t>(total) * 32);
+    for (int64_t i = 0; i < total; ++i) {
+        bytes += MarketFrame("p", 1, i);
+    }
+    std::thread sender([&] { node.Send(bytes); });
+    ASSERT_TRUE(WaitFor([&] { return log.Has("RawDataQueue alloc failed"); }, std::chrono::seconds(120)));
+    int64_t expected = 0;
+    bool in_order = true;
+    WaitFor(
+        [&] {
+            for (auto& record : rig.Drain()) {
+                in_order = in_order && record.first.m_channel_index == expected;
+                ++expected;
+            }
+            return expected >= total;
+        },
+        std::chrono::seconds(120));
+    sender.join();
+    EXPECT_EQ(expected, total);
+    EXPECT_TRUE(in_order);
+    // The first line, then at most one a second while it lasted.
+    auto lines = log.Matching("RawDataQueue alloc failed");
+    ASSERT_GE(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "RawDataQueue alloc failed");
+    EXPECT_LE(lines.size(), 1u + 120u);
+    EXPECT_TRUE(rig.connection->isLoginSuccess());
+}
+
+}  // namespace
+}  // namespace com::mivo::kmr::client::testing
