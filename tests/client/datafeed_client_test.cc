@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -22,19 +20,8 @@ namespace {
 using com::mivo::zel::model::MarketData;
 using com::mivo::zel::model::SubscribeRequest;
 using com::mivo::zel::model::SubscribeResponse;
-using pipeline_test::LogCapture;
+using pipeline_test::ThreadCount;
 using pipeline_test::WaitUntil;
-
-int ThreadCount() {
-    int n = 0;
-    if (DIR* dir = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(dir)) {
-            n += entry->d_name[0] != '.' ? 1 : 0;
-        }
-        closedir(dir);
-    }
-    return n;
-}
 
 // Checks the generator's per-channel sequence numbers as records arrive.
 // Each site has its own callback threads and every channel of a site stays

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include "common/base_config.h"
 #include "pipeline/data_disruptor.h"
 #include "pipeline_test_kit.h"
@@ -10,17 +8,6 @@ namespace com::mivo::kmr::client {
 namespace {
 
 using namespace pipeline_test;
-
-int ThreadCount() {
-    int n = 0;
-    if (DIR* dir = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(dir)) {
-            n += entry->d_name[0] != '.' ? 1 : 0;
-        }
-        closedir(dir);
-    }
-    return n;
-}
 
 class DataDisruptorTest : public ::testing::Test {
 protected:

@@ -77,7 +77,7 @@ TEST_F(DecompressTest, RoutesByAbsoluteChannelModuloThreadCount) {
     EXPECT_EQ(worker_of[INT64_MIN], 3);  // 2^63 mod 5
     EXPECT_EQ(worker_of[INT64_MAX], 2);  // (2^63 - 1) mod 5
     EXPECT_EQ(worker_of[-1], 1);
-    EXPECT_EQ(m_log.Problems(), 0);
+    EXPECT_EQ(Problems(m_log), 0);
 }
 
 TEST_F(DecompressTest, KeepsOrderPerChannelAcrossBatchesAndFamilies) {
@@ -124,7 +124,7 @@ TEST_F(DecompressTest, CutOffLastRecordDeliversTheCompleteOnesSilently) {
     auto deliveries = Settle(4);
     ASSERT_EQ(deliveries.size(), 4u);
     EXPECT_EQ(deliveries[1].sequence, 2);
-    EXPECT_EQ(m_log.Problems(), 0);
+    EXPECT_EQ(Problems(m_log), 0);
 }
 
 TEST_F(DecompressTest, PayloadsOfZeroToThreeBytesDeliverAndLogNothing) {
@@ -134,7 +134,7 @@ TEST_F(DecompressTest, PayloadsOfZeroToThreeBytesDeliverAndLogNothing) {
     }
     auto deliveries = Settle(0);
     EXPECT_TRUE(deliveries.empty());
-    EXPECT_EQ(m_log.Problems(), 0);
+    EXPECT_EQ(Problems(m_log), 0);
 }
 
 TEST_F(DecompressTest, UndecodableSecondRecordDropsTheRestOfThePayload) {
@@ -218,7 +218,7 @@ TEST_F(DecompressTest, ZeroCallbackThreadsDiscardWithOneWarning) {
     }
     Process(payload);
     Process(payload);
-    EXPECT_EQ(m_log.Problems(), 1);
+    EXPECT_EQ(Problems(m_log), 1);
     EXPECT_EQ(m_log.Count("discarded"), 1);
     EXPECT_TRUE(m_handle.Deliveries().empty());
 }

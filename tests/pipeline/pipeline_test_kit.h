@@ -1,5 +1,6 @@
 #pragma once
 
+#include <dirent.h>
 #include <lz4.h>
 
 #include <chrono>
@@ -15,6 +16,7 @@
 #include "MarketData.pb.h"
 #include "client/client_interface.h"
 #include "client/message_handle.h"
+#include "client/session_log_capture.h"
 #include "common/base_log.h"
 #include "pipeline/raw_data.h"
 #include "protocol/wire_order.h"
@@ -23,38 +25,22 @@ namespace com::mivo::kmr::client::pipeline_test {
 
 using com::mivo::zel::model::MarketData;
 
-// Collects every log line while it lives.
-class LogCapture : public LogInterface {
-public:
-    LogCapture() { SetLogHandle(this); }
-    ~LogCapture() override { SetLogHandle(nullptr); }
+// Log lines at warn level or above.
+inline int Problems(LogCapture& log) {
+    return log.Count(LOG_LEVEL_WARN, "") + log.Count(LOG_LEVEL_ERROR, "");
+}
 
-    void LogPrint(NuvexiaLogLevel level, const char* message) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines.emplace_back(level, message);
-    }
-    int Count(const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        int n = 0;
-        for (auto& line : m_lines) {
-            n += line.second.find(text) != std::string::npos ? 1 : 0;
+// Threads of this process.
+inline int ThreadCount() {
+    int n = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir)) {
+            n += entry->d_name[0] != '.' ? 1 : 0;
         }
-        return n;
+        closedir(dir);
     }
-    // Lines at warn level or above.
-    int Problems() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        int n = 0;
-        for (auto& line : m_lines) {
-            n += line.first >= LOG_LEVEL_WARN ? 1 : 0;
-        }
-        return n;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::pair<NuvexiaLogLevel, std::string>> m_lines;
-};
+    return n;
+}
 
 // Polls until the predicate holds; false after a generous limit.
 template <typename Predicate>

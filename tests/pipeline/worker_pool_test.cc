@@ -12,7 +12,6 @@
 namespace com::mivo::kmr::client {
 namespace {
 
-using pipeline_test::LogCapture;
 using pipeline_test::MakeStock;
 using pipeline_test::RecordingHandle;
 
