@@ -312,9 +312,11 @@ void SocketConnectThread::ReleaseReturnedBuffers(int max_count) {
     }
     for (int i = 0; i < max_count; ++i) {
         char** entry = m_raw_data_queue_back->front();
-        if (entry == nullptr || *entry == nullptr) {
+        if (entry == nullptr) {
             return;
         }
+        // A null entry is taken off as well: left in place it would block
+        // every buffer behind it.
         delete[] * entry;
         *entry = nullptr;
         m_raw_data_queue_back->pop();

@@ -259,6 +259,25 @@ TEST_F(ReaderTest, LoginResponseAfterSubscribeIsForeign) {
     EXPECT_TRUE(log.Has("Read datafeed response meta data failed!"));
 }
 
+// A null pointer in the return queue must not hold back the buffers behind
+// it (the leak checker of the sanitizer build sees any that stay).
+TEST_F(ReaderTest, NullReturnEntryDoesNotBlockTheReturnQueue) {
+    char** slot = rig->back->alloc();
+    ASSERT_NE(slot, nullptr);
+    *slot = nullptr;
+    rig->back->push();
+    for (int i = 0; i < 3; ++i) {
+        slot = rig->back->alloc();
+        *slot = new char[16];
+        rig->back->push();
+    }
+    for (int i = 0; i < 5; ++i) {
+        SendMarker();
+    }
+    EXPECT_EQ(WaitRecords(5).size(), 5u);
+    rig->connection->Stop();
+}
+
 TEST(ReaderNoSocket, SubscribeWithoutSocketFails) {
     LogRecorder log;
     SiteNodeMap nodes;
