@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <type_traits>
 
@@ -29,7 +30,7 @@ namespace com::mivo::kmr::client {
 // Parking a consumer. A consumer that found the queue empty for a while may
 // sleep instead of spinning. The queue only carries the flag; the sleeping
 // itself (condition variable, semaphore, ...) belongs to the consumer:
-//   1. SetWakeHook(hook, ctx) once, before the producer starts.
+//   1. SetWakeHook(hook, ctx), from any thread.
 //   2. Consumer: if (PrepareToPark()) { wait on your primitive, with a timeout
 //      as a safety net } -- PrepareToPark returns false (and does not park)
 //      when an element arrived meanwhile.
@@ -109,8 +110,11 @@ public:
         m_consumer.m_read_index.store((read + 1) & kMask, std::memory_order_release);
     }
 
-    // Before the producer starts.
+    // Any thread, also while the producer runs. Once it returns the previous
+    // hook is neither running nor called again (so SetWakeHook(nullptr, nullptr)
+    // before a consumer goes away is safe). The hook must not call it.
     void SetWakeHook(WakeHook hook, void* context) {
+        std::lock_guard<std::mutex> lock(m_wake.m_hook_mutex);
         m_wake.m_context = context;
         m_wake.m_hook = hook;
     }
@@ -133,8 +137,12 @@ public:
     // Producer (called by push): wakes a parked consumer once.
     void NotifyIfParked() {
         if (m_wake.m_parked.load(std::memory_order_seq_cst) &&
-            m_wake.m_parked.exchange(false, std::memory_order_acq_rel) && m_wake.m_hook != nullptr) {
-            m_wake.m_hook(m_wake.m_context);
+            m_wake.m_parked.exchange(false, std::memory_order_acq_rel)) {
+            // Only after a park: the lock costs nothing on the busy path.
+            std::lock_guard<std::mutex> lock(m_wake.m_hook_mutex);
+            if (m_wake.m_hook != nullptr) {
+                m_wake.m_hook(m_wake.m_context);
+            }
         }
     }
 
@@ -161,6 +169,7 @@ private:
     // it parks: kept away from both indices.
     struct alignas(128) WakePart {
         std::atomic<bool> m_parked{false};
+        std::mutex m_hook_mutex;
         WakeHook m_hook{nullptr};
         void* m_context{nullptr};
     };
