@@ -25,6 +25,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -356,20 +357,23 @@ public:
     }
     void OnNoDiscoveryServices() override { Progress("no discovery server accepted the login"); }
     void OnLoginDatafeedNodeSuccess(int site_type, const std::string& node) override {
-        Progress("site %d: logged in at node %s", site_type, node.c_str());
+        bool again;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            again = !m_logged_in_sites.insert(site_type).second;
+        }
+        if (again) {
+            const int reconnects = ++m_reconnects;
+            Progress("site %d: logged in again at node %s (reconnect %d)", site_type, node.c_str(),
+                     reconnects);
+        } else {
+            Progress("site %d: logged in at node %s", site_type, node.c_str());
+        }
     }
     void OnLoginDatafeedNodeFailed(int site_type, const std::string& node) override {
         Progress("site %d: node %s refused the login", site_type, node.c_str());
     }
-    void OnLoginDataServiceSuccess() override {
-        const int logins = ++m_datafeed_logins;
-        if (logins > 1) {
-            ++m_reconnects;
-            Progress("every site logged in again (reconnect %d)", logins - 1);
-        } else {
-            Progress("every site logged in");
-        }
-    }
+    void OnLoginDataServiceSuccess() override { Progress("every site is logged in"); }
     void OnLoginDataServiceFailed() override { Progress("datafeed login attempt failed"); }
     void OnDisconnected(int site_type, const std::string& node) override {
         ++m_disconnects;
@@ -488,13 +492,13 @@ public:
 private:
     const Options& m_options;
     std::atomic<uint64_t> m_records{0};
-    std::atomic<int> m_datafeed_logins{0};
     std::atomic<int> m_reconnects{0};
     std::atomic<int> m_disconnects{0};
     std::atomic<int> m_subscribe_answers{0};
     std::mutex m_mutex;
     std::map<std::string, uint64_t> m_per_kind;
     std::map<int64_t, ChannelState> m_channels;
+    std::set<int> m_logged_in_sites;
     uint64_t m_unnumbered = 0;
     uint64_t m_numbered = 0;
     std::mutex m_print_mutex;
@@ -545,6 +549,8 @@ int main(int argc, char** argv) {
 
     signal(SIGINT, OnSignal);
     signal(SIGTERM, OnSignal);
+    // Progress shows up at once also when the output goes to a file or pipe.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     ClientFactory* factory = ClientFactory::Instance();
     // A file first: reading one resets every setting made before it.
