@@ -7,8 +7,24 @@
 #include "python/python_module.h"
 %}
 
+%include <exception.i>
 %include <std_vector.i>
 %include <cdata.i>
+
+// No C++ exception may cross into the interpreter.
+%exception {
+    try {
+        $action
+    } catch (const Swig::DirectorException& e) {
+        // The Python error was reported and cleared in the director.
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_RuntimeError, e.what());
+        }
+        SWIG_fail;
+    } catch (const std::exception& e) {
+        SWIG_exception(SWIG_RuntimeError, e.what());
+    }
+}
 
 namespace std {
 %template(IntVector) vector<int>;
@@ -56,5 +72,28 @@ int python_subscribeByDataType(const char* json, int reserved);
 int python_subscribeBySecurityId(const char* json, int reserved);
 void python_request_fin_info_query_sync(const char* json, int reserved);
 int python_request_fin_info_query_async(const char* json, int reserved);
+
 void Notify_Regist(Notify* notify);
 void Log_Regist(PyLog* log);
+
+%pythoncode %{
+# The module keeps the registered object alive, so a temporary such as
+# Notify_Regist(MyNotify()) does not leave the library calling a freed one.
+_registered_notify = None
+
+
+def Notify_Regist(*args):
+    result = _zel_gateway_client.Notify_Regist(*args)
+    global _registered_notify
+    _registered_notify = args[0]
+    return result
+
+
+def _logout_at_exit():
+    # Library threads must not call into an interpreter that is shutting down.
+    python_logout()
+
+
+import atexit as _atexit
+_atexit.register(_logout_at_exit)
+%}

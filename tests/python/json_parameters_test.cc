@@ -1,0 +1,225 @@
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ESysMessageType.pb.h"
+#include "SysSubscribe.pb.h"
+#include "client/session_log_capture.h"
+#include "common/base_config.h"
+#include "common/client_config.h"
+#include "common/test_seam.h"
+#include "python/json_parameters.h"
+#include "python/module_bridge.h"
+#include "python/python_module.h"
+#include "sim/sim_service.h"
+
+namespace com::mivo::kmr::client {
+namespace {
+
+using namespace com::mivo::zel::model;
+
+constexpr const char* kUser = "py-user";
+constexpr const char* kPassword = "py-secret-7731";
+
+std::string LoginText(const std::string& extra, int port = -1) {
+    std::string text = std::string("{\"UserName\": \"") + kUser + "\", \"Password\": \"" + kPassword +
+                       "\", \"MainServerIP\": \"127.0.0.1\"";
+    if (port >= 0) {
+        text += ", \"MainServerPort\": " + std::to_string(port);
+    }
+    return text + extra + "}";
+}
+
+class JsonLoginParameters : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClientConfig::CloseFileLog();
+        ClientConfig::CloseCoutLog();
+        ClientConfig::SetUseSSL(false);
+    }
+    void TearDown() override {
+        python_logout();
+        python_fini_env();
+        EXPECT_EQ(m_log.Count(kPassword), 0) << "a log line shows the password";
+    }
+
+    LogCapture m_log;
+};
+
+TEST_F(JsonLoginParameters, IncompleteOrUnusableTextsReturnOne) {
+    EXPECT_EQ(login_from_json(LoginText("").c_str()), 1);  // no port
+    EXPECT_EQ(login_from_json(LoginText(", \"MainServerPort\": 9552.5").c_str()), 1);
+    EXPECT_EQ(login_from_json("[{\"UserName\": \"u\"}]"), 1);
+    EXPECT_EQ(login_from_json("{\"Password\": py-secret-7731}"), 1);  // not JSON, password in the token
+    EXPECT_EQ(login_from_json(nullptr), 1);
+    EXPECT_EQ(m_log.Count(LOG_LEVEL_ERROR, "login parameter non conformance"), 5);
+    EXPECT_EQ(m_log.Count("load login json failed: "), 2);
+    EXPECT_GE(m_log.Count("login json:"), 4);
+    EXPECT_GE(m_log.Count("\"Password\": \"******\""), 2);
+    EXPECT_EQ(m_log.Count("Password: ****** \r\n"), 2);
+}
+
+TEST_F(JsonLoginParameters, ThreadCountAppliedOnlyFromOneToNinetyNine) {
+    ClientConfig::SetHandleThreadNum(7);
+    EXPECT_EQ(login_from_json(LoginText(", \"Thread_Count\": 0").c_str()), 1);
+    EXPECT_EQ(ClientConfig::GetHandleThreadNum(), 7u);
+    EXPECT_EQ(login_from_json(LoginText(", \"Thread_Count\": 100").c_str()), 1);
+    EXPECT_EQ(ClientConfig::GetHandleThreadNum(), 7u);
+    EXPECT_EQ(login_from_json(LoginText(", \"Thread_Count\": 99").c_str()), 1);
+    EXPECT_EQ(ClientConfig::GetHandleThreadNum(), 99u);
+    EXPECT_EQ(login_from_json(LoginText("").c_str()), 1);
+    EXPECT_EQ(ClientConfig::GetHandleThreadNum(), 4u);
+    EXPECT_EQ(m_log.Count("THREAD_COUNT: 99 \r\n"), 1);
+}
+
+TEST_F(JsonLoginParameters, OnlyJsonTrueSwitchesTls) {
+    EXPECT_EQ(login_from_json(LoginText(", \"Is_Ssl\": 1").c_str()), 1);
+    EXPECT_FALSE(ClientConfig::IsUseSSL());
+    // With TLS on and no loadable CA file no client is obtainable.
+    const std::string tls = ", \"Is_Ssl\": true, \"CertFolder\": \"/nonexistent/zel-cert\"";
+    EXPECT_EQ(login_from_json(LoginText(tls, 9552).c_str()), -1);
+    EXPECT_TRUE(ClientConfig::IsUseSSL());
+    EXPECT_EQ(ClientConfig::GetSSLCertfolder(), "/nonexistent/zel-cert");
+    // The folder stays for later logins until a text names another.
+    EXPECT_EQ(login_from_json(LoginText("").c_str()), 1);
+    EXPECT_FALSE(ClientConfig::IsUseSSL());
+    EXPECT_EQ(ClientConfig::GetSSLCertfolder(), "/nonexistent/zel-cert");
+    EXPECT_EQ(login_from_json(LoginText(", \"CertFolder\": \"./cert\"").c_str()), 1);
+    EXPECT_EQ(ClientConfig::GetSSLCertfolder(), "./cert");
+}
+
+// Against the simulated service, with the library's fixed pauses shortened.
+class JsonSession : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        TestSeam::SetTimeDivisor(50);
+        // A refused subscription is not tried again, so each text costs one round trip.
+        const std::string path =
+            ::testing::TempDir() + "json_session_" + std::to_string(::getpid()) + ".conf";
+        {
+            std::ofstream file(path);
+            file << "nuvexia_config_file_log=0\nnuvexia_config_cout_log=0\n"
+                 << "nuvexia_config_subscribe_try_count=1\nnuvexia_config_subscribe_try_interval=0\n";
+        }
+        ASSERT_TRUE(BaseConfig::GetInstance().SetConfigFilePath(path));
+        std::remove(path.c_str());
+        SimServiceOptions options;
+        options.feed.records_per_second = 200;
+        options.feed.securities = 50;
+        s_service = new SimService(options);
+        s_service->AddAccount({kUser, kPassword, {}});
+        s_service->AddDiscoveryServer();
+        SimNodeSpec node;
+        node.site_type = 1;
+        node.priority = 9;
+        s_service->AddDatafeedNode(node);
+        std::string error;
+        ASSERT_TRUE(s_service->Start(&error)) << error;
+    }
+    static void TearDownTestSuite() {
+        python_logout();
+        python_fini_env();
+        s_service->Stop();
+        delete s_service;
+        s_service = nullptr;
+        TestSeam::SetTimeDivisor(1);
+    }
+
+    static std::vector<SubscribeRequest> Subscribes() {
+        std::vector<SubscribeRequest> out;
+        for (const auto& request : s_service->Requests().OfType(SUBSCRIBE_REQUEST)) {
+            SubscribeRequest parsed;
+            EXPECT_TRUE(parsed.ParseFromString(request.body));
+            out.push_back(parsed);
+        }
+        return out;
+    }
+
+    static SimService* s_service;
+    LogCapture m_log;
+};
+
+SimService* JsonSession::s_service = nullptr;
+
+TEST_F(JsonSession, LoginThroughBackupSkippingUnusableElements) {
+    // The main server is a port nobody listens on; of the backups only the
+    // complete object is usable.
+    const std::string backups =
+        ", \"BackServer\": [{\"IP\": \"127.0.0.1\"}, 7, {\"Port\": 1}, {\"IP\": "
+        "\"127.0.0.1\", \"Port\": " +
+        std::to_string(s_service->Discovery(0).Port()) + "}]";
+    EXPECT_EQ(login_from_json(LoginText(backups, 1).c_str()), 0);
+    EXPECT_EQ(s_service->Requests().OfType(LOGIN_REQUEST).size(), 2u);  // discovery, then the node
+    EXPECT_EQ(m_log.Count(kPassword), 0);
+}
+
+TEST_F(JsonSession, DataTypeTextSendsTheUsableTypes) {
+    s_service->Requests().Clear();
+    EXPECT_EQ(subscribe_by_data_type_from_json("{\"SubType\": 2, \"ZelDataTypes\": [20, \"x\", -999, 3]}"),
+              0);
+    EXPECT_EQ(m_log.Count(LOG_LEVEL_ERROR, "subscribe parameter non conformance"), 2);
+    const auto requests = Subscribes();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].subscribeactiontype(), ADD);
+    ASSERT_EQ(requests[0].subscribebydatatype().zeldatatypes_size(), 2);
+    EXPECT_EQ(requests[0].subscribebydatatype().zeldatatypes(0), 20);
+    EXPECT_EQ(requests[0].subscribebydatatype().zeldatatypes(1), 3);
+
+    const size_t sent = Subscribes().size();
+    EXPECT_EQ(subscribe_by_data_type_from_json("not json"), 0);
+    EXPECT_EQ(subscribe_by_data_type_from_json("{\"SubType\": 1}"), 0);
+    EXPECT_EQ(subscribe_by_data_type_from_json(nullptr), 0);
+    EXPECT_EQ(Subscribes().size(), sent);
+}
+
+TEST_F(JsonSession, SecurityIdTextAccumulatesDetails) {
+    s_service->Requests().Clear();
+    const auto& securities = s_service->Universe().Securities();
+    ASSERT_GE(securities.size(), 2u);
+    const SimSecurity& a = securities[0];
+    const SimSecurity& b = securities[1];
+    const std::string text =
+        "{\"SubType\": 1, \"MIVOSecurityIDs\": [{\"ZelDataType\": " + std::to_string(a.data_types[0]) +
+        ", \"MIVOSecurityID\": [\"" + a.id + "\", 5]}," + "{\"MIVOSecurityID\": [\"" + b.id + "\"]}," +
+        "{\"ZelDataType\": 3, \"MIVOSecurityID\": \"" + b.id + "\"}," +
+        "{\"ZelDataType\": " + std::to_string(b.data_types[0]) + ", \"MIVOSecurityID\": [\"" + b.id +
+        "\"]}]}";
+    EXPECT_EQ(subscribe_by_security_id_from_json(text.c_str()), 0);  // both sends accepted
+    EXPECT_EQ(m_log.Count("details[1].zelDataType missing or not integer, skipped.\r\n"), 1);
+    EXPECT_EQ(m_log.Count("details[2].mivoSecurityId missing or not array, skipped.\r\n"), 1);
+    const auto requests = Subscribes();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].subscribeactiontype(), COVERAGE);
+    ASSERT_EQ(requests[0].subscribebyid().subscribebyiddetails_size(), 1);
+    const auto& first = requests[0].subscribebyid().subscribebyiddetails(0);
+    EXPECT_EQ(first.zeldatatype(), a.data_types[0]);
+    EXPECT_EQ(std::vector<std::string>(first.mivosecurityid().begin(), first.mivosecurityid().end()),
+              std::vector<std::string>{a.id});
+    ASSERT_EQ(requests[1].subscribebyid().subscribebyiddetails_size(), 2);
+    EXPECT_EQ(requests[1].subscribebyid().subscribebyiddetails(0).mivosecurityid(0), a.id);
+    EXPECT_EQ(requests[1].subscribebyid().subscribebyiddetails(1).zeldatatype(), b.data_types[0]);
+    EXPECT_EQ(requests[1].subscribebyid().subscribebyiddetails(1).mivosecurityid(0), b.id);
+
+    EXPECT_EQ(subscribe_by_security_id_from_json("{\"MIVOSecurityIDs\": {}}"), 0);
+    EXPECT_EQ(Subscribes().size(), 2u);
+}
+
+// Last: the service may drop a connection that asks for an unknown action.
+TEST_F(JsonSession, UnknownSubTypePassedOnUnchanged) {
+    s_service->Requests().Clear();
+    subscribe_by_data_type_from_json("{\"SubType\": 7, \"ZelDataTypes\": []}");
+    const auto requests = Subscribes();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(static_cast<int>(requests[0].subscribeactiontype()), 7);
+    EXPECT_EQ(requests[0].subscribebydatatype().zeldatatypes_size(), 0);
+    EXPECT_EQ(m_log.Count("subtype: 7 \r\n"), 1);
+}
+
+}  // namespace
+}  // namespace com::mivo::kmr::client
