@@ -1,6 +1,7 @@
 // The daemon thread: watches the sites, logs them in again (old token
 // first, then a fresh discovery login) and replays the subscriptions.
 #include <chrono>
+#include <thread>
 
 #include "client/datafeed_client.h"
 #include "client/discovery_client.h"
@@ -46,10 +47,14 @@ void NuvexiaTcpClient::StopDaemonThread() {
 }
 
 bool NuvexiaTcpClient::PauseUnlessStopped(std::chrono::milliseconds pause) {
-    std::unique_lock<std::mutex> lock(m_stop_mutex);
-    if (pause.count() > 0) {
-        m_stop_cv.wait_for(lock, pause, [this] { return m_stop.load(); });
+    if (pause.count() <= 0) {
+        // No pause configured: still let the callers waiting for the session
+        // mutex have their turn.
+        std::this_thread::yield();
+        return !m_stop;
     }
+    std::unique_lock<std::mutex> lock(m_stop_mutex);
+    m_stop_cv.wait_for(lock, pause, [this] { return m_stop.load(); });
     return !m_stop;
 }
 
