@@ -27,10 +27,10 @@ done
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/zel-demo.XXXXXX")
 SIM_PID=""
-DEMO_PID=""
+WATCH_PID=""
 cleanup() {
   exec 3>&- 2>/dev/null || true
-  for pid in "$DEMO_PID" "$SIM_PID"; do
+  for pid in "$WATCH_PID" "$SIM_PID"; do
     if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
       kill "$pid" 2>/dev/null || true
       wait "$pid" 2>/dev/null || true
@@ -41,10 +41,11 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Waits until the file holds a line matching the pattern; false after the limit.
+# Waits until the file (or a file in the folder) holds a line matching the
+# pattern; false after the limit in seconds.
 wait_for_line() {
   local file=$1 pattern=$2 limit=$3 waited=0
-  until grep -q -- "$pattern" "$file" 2>/dev/null; do
+  until grep -rqs -- "$pattern" "$file"; do
     sleep 0.2
     waited=$((waited + 1))
     if [ "$waited" -ge $((limit * 5)) ]; then
@@ -54,6 +55,8 @@ wait_for_line() {
 }
 
 echo "=== zel demo: starting the simulated service (sites 1 and 2, two nodes each) ==="
+mkdir -p "$WORK/logs"
+printf 'nuvexia_config_log_folder=%s/logs/\nnuvexia_config_use_ssl=0\n' "$WORK" >"$WORK/client.conf"
 mkfifo "$WORK/sim.in"
 "$SIM" --stats 0 <"$WORK/sim.in" >"$WORK/sim.out" 2>"$WORK/sim.err" &
 SIM_PID=$!
@@ -69,32 +72,30 @@ NODE=$(sed -n 's/^datafeed [0-9.:]* name=\([^ ]*\) site=1 priority=9.*/\1/p' "$W
 NODE=${NODE:-site1-node0}
 
 echo "=== zel demo: zel-demo logs in at $DISCOVERY and subscribes for ${SECONDS_TOTAL} s ==="
-# Stock and index records for every security, trades of two securities by id,
-# floating-priced stock records of one; one line printed per 500 records.
-"$DEMO" --server "$DISCOVERY" --user demo --password demo --no-tls \
-  --types 3,6 --ids 9:100000.SH,100001.IB --ids 20:100000.SH \
-  --log-folder "$WORK/" --every 500 --duration "$SECONDS_TOTAL" --expect-reconnects 1 \
-  >"$WORK/demo.out" 2>&1 &
-DEMO_PID=$!
-tail -n +1 -f "$WORK/demo.out" --pid "$DEMO_PID" &
-TAIL_PID=$!
-
-if wait_for_line "$WORK/demo.out" '^\[zel-demo\] logged in' 60; then
-  wait_for_line "$WORK/demo.out" '^\[zel-demo\] subscribe' 30 || true
-  sleep "$DROP_AFTER"
-  if kill -0 "$DEMO_PID" 2>/dev/null; then
+# Halfway through, one node goes down for a while. The watcher follows the
+# client's log file, so that zel-demo itself writes straight to the terminal
+# (where it keeps a status line).
+(
+  if wait_for_line "$WORK/logs" 'SubscribeById success' 90; then
+    sleep "$DROP_AFTER"
     echo "=== zel demo: dropping datafeed node $NODE for ${DOWN_FOR} s ==="
     echo "down $NODE" >&3
     sleep "$DOWN_FOR"
     echo "=== zel demo: node $NODE is back ==="
     echo "up $NODE" >&3
   fi
-fi
+) &
+WATCH_PID=$!
 
+# Stock and index records for every security, trades of two securities by id,
+# floating-priced stock records of one; one line printed per 500 records.
 STATUS=0
-wait "$DEMO_PID" || STATUS=$?
-DEMO_PID=""
-wait "$TAIL_PID" 2>/dev/null || true
+"$DEMO" --server "$DISCOVERY" --user demo --password demo --no-tls \
+  --types 3,6 --ids 9:100000.SH,100001.IB --ids 20:100000.SH \
+  --config "$WORK/client.conf" --every 500 --duration "$SECONDS_TOTAL" --expect-reconnects 1 3>&- ||
+  STATUS=$?
+kill "$WATCH_PID" 2>/dev/null || true
+wait "$WATCH_PID" 2>/dev/null || true
 
 echo "quit" >&3
 exec 3>&-
@@ -105,7 +106,7 @@ sed -n '/^final/,$p' "$WORK/sim.out" | sed 's/^/  /'
 
 if [ "$STATUS" -ne 0 ]; then
   echo "=== zel demo FAILED (zel-demo exit status $STATUS); the client's log follows ===" >&2
-  tail -n 60 "$WORK"/pid_*.log >&2 2>/dev/null || true
+  tail -n 60 "$WORK"/logs/pid_*.log >&2 2>/dev/null || true
   exit 1
 fi
 echo "=== zel demo OK ==="
