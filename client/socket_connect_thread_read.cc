@@ -3,9 +3,11 @@
 #include <event2/buffer.h>
 #include <event2/bufferevent.h>
 #include <event2/bufferevent_ssl.h>
+#include <event2/util.h>
 #include <google/protobuf/util/json_util.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -95,16 +97,20 @@ bool CopyPayloadOut(struct evbuffer* input, size_t offset, char* dst, size_t len
 // large pieces straight into the input buffer (no extra copy). The
 // bufferevent still sees end of stream and errors itself on its next read.
 // TLS sockets are left to their own layer.
-void PullFromSocket(struct bufferevent* bev, struct evbuffer* input) {
+//
+// Returns the error number of a failed read (0 otherwise): the read consumed
+// the socket's error, so the caller reports it as libevent would have.
+int PullFromSocket(struct bufferevent* bev, struct evbuffer* input) {
     constexpr size_t kPiece = 256 * 1024;
     constexpr int kMaxPieces = 4;
     if (bufferevent_openssl_get_ssl(bev) != nullptr) {
-        return;
+        return 0;
     }
     evutil_socket_t fd = bufferevent_getfd(bev);
     if (fd < 0) {
-        return;
+        return 0;
     }
+    int error = 0;
     // The bufferevent keeps the end of its input frozen except while it reads.
     evbuffer_unfreeze(input, 0);
     for (int piece = 0; piece < kMaxPieces; ++piece) {
@@ -118,6 +124,12 @@ void PullFromSocket(struct bufferevent* bev, struct evbuffer* input) {
         bool drained = false;
         for (int i = 0; i < n; ++i) {
             ssize_t got = ::recv(fd, vec[i].iov_base, vec[i].iov_len, 0);
+            if (got < 0) {
+                int err = EVUTIL_SOCKET_ERROR();
+                if (err != EAGAIN && err != EWOULDBLOCK && err != EINTR) {
+                    error = err;
+                }
+            }
             if (got <= 0) {
                 drained = true;
                 break;
@@ -136,6 +148,7 @@ void PullFromSocket(struct bufferevent* bev, struct evbuffer* input) {
         }
     }
     evbuffer_freeze(input, 0);
+    return error;
 }
 
 int32_t ResponseBodyLength(const char* payload, int32_t payload_length) {
@@ -147,7 +160,11 @@ int32_t ResponseBodyLength(const char* payload, int32_t payload_length) {
 void SocketConnectThread::ReadCallback(struct bufferevent* bev, void* context) {
     auto* self = static_cast<SocketConnectThread*>(context);
     struct evbuffer* input = bufferevent_get_input(bev);
-    PullFromSocket(bev, input);
+    if (int error = PullFromSocket(bev, input)) {
+        errno = error;
+        EventCallback(bev, BEV_EVENT_READING | BEV_EVENT_ERROR, context);
+        return;
+    }
     size_t available = evbuffer_get_length(input);
     if (available <= kHeaderLength) {
         return;

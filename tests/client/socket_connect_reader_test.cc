@@ -278,6 +278,17 @@ TEST_F(ReaderTest, NullReturnEntryDoesNotBlockTheReturnQueue) {
     rig->connection->Stop();
 }
 
+TEST_F(ReaderTest, ResetByPeerIsAnErrorThatCostsTheNode) {
+    ASSERT_TRUE(node.Send(MarketFrame(std::string(60000, 'r'))));
+    node.ResetConnection();
+    // The only node is gone: the walk ends past it.
+    ASSERT_TRUE(rig->WaitState(State::CONNECT_STATE_FAILED));
+    std::string host = "127.0.0.1:" + std::to_string(node.Port());
+    EXPECT_EQ(rig->handle.Count("Disconnected 4 " + host), 1u);
+    EXPECT_EQ(log.Count("Connected to datafeed service error, errno: 104"), 1u);
+    EXPECT_EQ(log.Count("Connect to datafeed service failed, try to reconnect other node"), 1u);
+}
+
 TEST(ReaderNoSocket, SubscribeWithoutSocketFails) {
     LogRecorder log;
     SiteNodeMap nodes;

@@ -177,6 +177,18 @@ public:
         return true;
     }
 
+    // Drops the connection with a reset instead of an orderly close.
+    void ResetConnection() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_conn_fd < 0) {
+            return;
+        }
+        linger hard{1, 0};
+        ::setsockopt(m_conn_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
+        ::close(m_conn_fd);
+        m_conn_fd = -1;
+    }
+
     bool Connected() const {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_conn_fd >= 0;
