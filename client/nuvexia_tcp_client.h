@@ -43,6 +43,10 @@ class DiscoveryClient;
 //   walks, between datafeed login attempts, and inside every pause.
 // - With TLS on and no CA file configured the peer is NOT verified; the
 //   TLS set-up logs one warning saying so.
+// - A replay that fails in a daemon pass resets every site, as a failed
+//   replay after a reconnect does: a site whose subscription was refused
+//   has lost its socket while still counting as logged in, and would
+//   otherwise never be connected again.
 class ZEL_API NuvexiaTcpClient : public ClientInterface {
 public:
     explicit NuvexiaTcpClient(MessageHandle* message_handle);
