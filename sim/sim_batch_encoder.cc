@@ -1,5 +1,6 @@
 #include "sim/sim_batch_encoder.h"
 
+#include <event2/buffer.h>
 #include <lz4.h>
 
 #include <algorithm>
@@ -62,7 +63,7 @@ bool SimBatchEncoder::ShouldCompress() const {
     return false;
 }
 
-bool SimBatchEncoder::Flush(std::string& out, const std::string& trace_id, int64_t frame_index) {
+bool SimBatchEncoder::Flush(evbuffer* out, const std::string& trace_id, int64_t frame_index) {
     if (m_records == 0) {
         return false;
     }
@@ -93,10 +94,12 @@ bool SimBatchEncoder::Flush(std::string& out, const std::string& trace_id, int64
             compressed = true;
         }
     }
-    SimFrameWriter::AppendHeader(out, flags, static_cast<int32_t>(m_meta.size()),
-                                 static_cast<int32_t>(payload->size()));
-    out.append(m_meta);
-    out.append(*payload);
+    char head[MessageHeader::SIZE];
+    SimFrameWriter::WriteHeader(head, flags, static_cast<int32_t>(m_meta.size()),
+                                static_cast<int32_t>(payload->size()));
+    evbuffer_add(out, head, sizeof(head));
+    evbuffer_add(out, m_meta.data(), m_meta.size());
+    evbuffer_add(out, payload->data(), payload->size());
     m_payload.clear();
     m_records = 0;
     return compressed;

@@ -6,6 +6,8 @@
 
 #include "sim/sim_options.h"
 
+struct evbuffer;
+
 namespace com::mivo::kmr::client {
 
 // Collects length-prefixed MarketData encodings into one push frame payload and frames it, LZ4-compressing
@@ -22,7 +24,7 @@ public:
     // Adds one record made of two pieces (a rendered record and its stamp).
     void Add(const std::string& record, const std::string& stamp, int channel, int data_type);
     // Appends the finished frame to out and starts a new batch; returns true when it went out compressed.
-    bool Flush(std::string& out, const std::string& trace_id, int64_t frame_index);
+    bool Flush(evbuffer* out, const std::string& trace_id, int64_t frame_index);
 
     // Largest plain payload a frame may carry so that even its compressed form stays within the frame limit.
     static size_t MaxPayloadBytes();

@@ -45,7 +45,7 @@ const char* SimCommandLine::Usage() {
            "  --batch N --batch-bytes N  records and bytes per frame at most (64, 60000)\n"
            "  --lz4 never|always|above:N compression of push frames (never)\n"
            "  --max-records N            stop pushing after N records per connection (0 = never)\n"
-           "  --reuse N                  restamp a rendered record N times before re-rendering (8)\n"
+           "  --reuse N                  restamp a rendered record N times before re-rendering (32)\n"
            "  --idle-ms N                close datafeed connections silent for N ms (90000)\n"
            "  --at SECONDS:COMMAND       run a control command at that time (repeatable)\n"
            "  --drop-node-after S        take a node down after S seconds ...\n"

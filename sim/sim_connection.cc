@@ -34,6 +34,31 @@ void SimConnection::Write(const char* data, size_t length, int split_bytes) {
     ArmDribble();
 }
 
+void SimConnection::WriteBuffer(evbuffer* data, int split_bytes) {
+    if (m_bev == nullptr) {
+        evbuffer_drain(data, evbuffer_get_length(data));
+        return;
+    }
+    if (evbuffer* direct = DirectOutput(split_bytes)) {
+        evbuffer_add_buffer(direct, data);
+        return;
+    }
+    if (m_dribble == nullptr) {
+        m_dribble = evbuffer_new();
+        m_dribble_timer = evtimer_new(bufferevent_get_base(m_bev), &SimConnection::DribbleCallback, this);
+    }
+    evbuffer_add_buffer(m_dribble, data);
+    m_dribble_bytes = std::max(1, split_bytes);
+    ArmDribble();
+}
+
+evbuffer* SimConnection::DirectOutput(int split_bytes) const {
+    if (m_bev == nullptr || split_bytes > 0 || (m_dribble != nullptr && evbuffer_get_length(m_dribble) > 0)) {
+        return nullptr;
+    }
+    return bufferevent_get_output(m_bev);
+}
+
 size_t SimConnection::PendingOutput() const {
     if (m_bev == nullptr) {
         return 0;

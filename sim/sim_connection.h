@@ -39,6 +39,11 @@ public:
     // Queues bytes for the client. With the split fault on, they go out split_bytes at a time, one loop turn
     // apart; bytes queued later never overtake those still waiting.
     void Write(const char* data, size_t length, int split_bytes);
+    // Moves everything in data to the client (no copy), with the same split rule as Write.
+    void WriteBuffer(evbuffer* data, int split_bytes);
+    // Where pushes may be produced straight into: the socket's output, or null while the split fault is on or
+    // split bytes are still waiting.
+    evbuffer* DirectOutput(int split_bytes) const;
     // Bytes written but not yet taken by the kernel.
     size_t PendingOutput() const;
 

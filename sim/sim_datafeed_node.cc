@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <event2/buffer.h>
 #include <event2/event.h>
 
 #include "SysHeartbeat.pb.h"
@@ -36,10 +37,12 @@ SimDatafeedNode::SimDatafeedNode(SimNodeSpec spec, SimContext* context)
     : SimServer(spec.name, spec.endpoint, context),
       m_spec(std::move(spec)),
       m_feed(context->options.feed),
-      m_factory(std::make_unique<SimRecordFactory>(*context->universe)) {}
+      m_factory(std::make_unique<SimRecordFactory>(*context->universe)),
+      m_scratch(evbuffer_new()) {}
 
 SimDatafeedNode::~SimDatafeedNode() {
     Stop();
+    evbuffer_free(m_scratch);
 }
 
 SimNodeSpec SimDatafeedNode::Spec() const {
@@ -242,12 +245,17 @@ void SimDatafeedNode::Pump(SimConnection& connection, SimFeedSession& session) {
     }
     const std::string trace_id = OutgoingTraceId("");
     auto send = [&](int64_t max_records) {
-        m_out.clear();
-        SimFeedCursor::Output output = session.m_cursor->Produce(m_out, max_records, 256 * 1024, trace_id);
+        const int split = Faults().split_write_bytes;
+        evbuffer* direct = connection.DirectOutput(split);
+        SimFeedCursor::Output output = session.m_cursor->Produce(direct != nullptr ? direct : m_scratch,
+                                                                 max_records, 256 * 1024, trace_id);
+        if (direct == nullptr) {
+            connection.WriteBuffer(m_scratch, split);
+        }
         Counters().records_sent += output.records;
         Counters().frames_sent += output.frames;
         Counters().compressed_frames_sent += output.compressed_frames;
-        SendRaw(connection, m_out.data(), m_out.size());
+        Counters().bytes_sent += output.bytes;
         return output.records;
     };
     if (session.m_rate_timer == nullptr) {

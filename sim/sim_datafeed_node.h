@@ -8,6 +8,7 @@
 #include "sim/sim_server.h"
 
 struct event;
+struct evbuffer;
 
 namespace com::mivo::kmr::client {
 
@@ -49,7 +50,7 @@ private:
     mutable std::mutex m_feed_mutex;
     SimFeedOptions m_feed;                        // guarded by m_feed_mutex
     std::unique_ptr<SimRecordFactory> m_factory;  // loop thread
-    std::string m_out;                            // loop thread scratch
+    evbuffer* m_scratch = nullptr;                // loop thread, for pushes that cannot go straight out
 };
 
 }  // namespace com::mivo::kmr::client

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <event2/buffer.h>
+
 #include "sim/sim_frame_writer.h"
 #include "sim/sim_record_factory.h"
 #include "sim/sim_record_stamp.h"
@@ -33,7 +35,7 @@ bool SimFeedCursor::Exhausted() const {
     return m_streams.empty() || (m_options.max_records > 0 && m_produced >= m_options.max_records);
 }
 
-SimFeedCursor::Output SimFeedCursor::Produce(std::string& out, int64_t max_records, size_t max_bytes,
+SimFeedCursor::Output SimFeedCursor::Produce(evbuffer* out, int64_t max_records, size_t max_bytes,
                                              const std::string& trace_id) {
     Output result;
     if (m_options.max_records > 0) {
@@ -42,7 +44,9 @@ SimFeedCursor::Output SimFeedCursor::Produce(std::string& out, int64_t max_recor
     const uint32_t reuse = static_cast<uint32_t>(std::max(1, m_options.template_reuse));
     // One clock reading per call: records produced together leave together.
     const int64_t now = SimFrameWriter::NowUnixNanos();
-    while (result.records < max_records && !m_streams.empty() && out.size() < max_bytes) {
+    const size_t start_length = evbuffer_get_length(out);
+    while (result.records < max_records && !m_streams.empty() &&
+           evbuffer_get_length(out) - start_length < max_bytes) {
         const int stream = m_streams[m_next];
         m_next = (m_next + 1) % m_streams.size();
         const SimStream& s = m_universe.Streams()[static_cast<size_t>(stream)];
@@ -73,6 +77,7 @@ SimFeedCursor::Output SimFeedCursor::Produce(std::string& out, int64_t max_recor
         result.compressed_frames += m_encoder.Flush(out, trace_id, ++m_frames) ? 1 : 0;
         ++result.frames;
     }
+    result.bytes = static_cast<int64_t>(evbuffer_get_length(out) - start_length);
     return result;
 }
 

@@ -7,6 +7,8 @@
 #include "sim/sim_batch_encoder.h"
 #include "sim/sim_options.h"
 
+struct evbuffer;
+
 namespace com::mivo::kmr::client {
 
 class SimRecordFactory;
@@ -20,6 +22,7 @@ public:
         int64_t records = 0;
         int64_t frames = 0;
         int64_t compressed_frames = 0;
+        int64_t bytes = 0;
     };
 
     SimFeedCursor(const SimUniverse& universe, SimRecordFactory& factory, const SimFeedOptions& options);
@@ -32,9 +35,9 @@ public:
     bool Exhausted() const;
     int64_t Produced() const { return m_produced; }
 
-    // Appends whole frames with up to max_records records to out, stopping early once out holds max_bytes;
+    // Appends whole frames with up to max_records records to out, stopping early once max_bytes were added;
     // the last batch is flushed too, so nothing produced stays behind.
-    Output Produce(std::string& out, int64_t max_records, size_t max_bytes, const std::string& trace_id);
+    Output Produce(evbuffer* out, int64_t max_records, size_t max_bytes, const std::string& trace_id);
 
 private:
     const SimUniverse& m_universe;

@@ -48,8 +48,9 @@ struct SimFeedOptions {
     double records_per_second = 1000;
     // Records per connection after which the node stops pushing; 0 never stops.
     int64_t max_records = 0;
-    // Each stream re-renders its record every this many records and in between only restamps it.
-    int template_reuse = 8;
+    // Each stream re-renders its record every this many records and in between only restamps it (sequence
+    // and send time); rendering is what costs, so this decides how fast a firehose can go.
+    int template_reuse = 32;
 };
 
 struct SimServiceOptions {

@@ -2,7 +2,9 @@
 
 #include <google/protobuf/descriptor.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "sim/sim_data_types.h"
@@ -79,17 +81,6 @@ void AppendVarint(std::string& out, uint64_t value) {
     out.push_back(static_cast<char>(value));
 }
 
-void AppendNumberField(std::string& out, const FieldDescriptor* field, int64_t value) {
-    AppendVarint(out, static_cast<uint64_t>(field->number()) << 3);
-    AppendVarint(out, static_cast<uint64_t>(value));
-}
-
-void AppendTextField(std::string& out, const FieldDescriptor* field, const std::string& text) {
-    AppendVarint(out, (static_cast<uint64_t>(field->number()) << 3) | 2);
-    AppendVarint(out, text.size());
-    out.append(text);
-}
-
 int64_t ReadNumber(const google::protobuf::Message& record, const FieldDescriptor* field) {
     const auto* r = record.GetReflection();
     switch (field->cpp_type()) {
@@ -107,24 +98,43 @@ int64_t ReadNumber(const google::protobuf::Message& record, const FieldDescripto
 }  // namespace
 
 bool SimRecordStamp::IsSequenced(int data_type) {
-    return Table().count(data_type) != 0;
+    static const std::map<int, StampFields>& table = Table();
+    return table.count(data_type) != 0;
 }
 
 void SimRecordStamp::Append(std::string& out, int data_type, int64_t sequence, int64_t send_unix_nanos) {
-    const auto& table = Table();
+    // Called for every record pushed: no allocation beyond growing out, one table lookup.
+    static const std::map<int, StampFields>& table = Table();
     auto it = table.find(data_type);
     if (it == table.end()) {
         return;
     }
     const StampFields& fields = it->second;
-    std::string inner;
-    AppendNumberField(inner, fields.sequence, sequence);
+    char inner[64];
+    size_t length = 0;
+    auto put_varint = [&](uint64_t value) {
+        while (value >= 0x80) {
+            inner[length++] = static_cast<char>((value & 0x7F) | 0x80);
+            value >>= 7;
+        }
+        inner[length++] = static_cast<char>(value);
+    };
+    put_varint(static_cast<uint64_t>(fields.sequence->number()) << 3);
+    put_varint(static_cast<uint64_t>(sequence));
     if (fields.time->cpp_type() == FieldDescriptor::CPPTYPE_STRING) {
-        AppendTextField(inner, fields.time, std::to_string(send_unix_nanos));
+        char digits[24];
+        int count = std::snprintf(digits, sizeof(digits), "%lld", static_cast<long long>(send_unix_nanos));
+        put_varint((static_cast<uint64_t>(fields.time->number()) << 3) | 2);
+        put_varint(static_cast<uint64_t>(count));
+        std::memcpy(inner + length, digits, static_cast<size_t>(count));
+        length += static_cast<size_t>(count);
     } else {
-        AppendNumberField(inner, fields.time, send_unix_nanos);
+        put_varint(static_cast<uint64_t>(fields.time->number()) << 3);
+        put_varint(static_cast<uint64_t>(send_unix_nanos));
     }
-    AppendTextField(out, fields.envelope, inner);
+    AppendVarint(out, (static_cast<uint64_t>(fields.envelope->number()) << 3) | 2);
+    AppendVarint(out, length);
+    out.append(inner, length);
 }
 
 int SimRecordStamp::DataTypeOf(const com::mivo::zel::model::MarketData& record) {

@@ -1,5 +1,8 @@
 #include "sim/sim_server.h"
 
+#include <pthread.h>
+#include <time.h>
+
 #include <future>
 #include <mutex>
 
@@ -142,6 +145,17 @@ int SimServer::OpenConnections() {
     int n = 0;
     PostAndWait([this, &n] { n = static_cast<int>(m_connections.size()); });
     return n;
+}
+
+double SimServer::LoopThreadCpuSeconds() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    clockid_t clock;
+    timespec used;
+    if (!m_running || pthread_getcpuclockid(m_thread.native_handle(), &clock) != 0 ||
+        clock_gettime(clock, &used) != 0) {
+        return 0;
+    }
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
 }
 
 void SimServer::Post(std::function<void()> fn) {

@@ -67,6 +67,8 @@ public:
     SimCounters& Counters() { return m_counters; }
     SimCounterValues CounterValues() const { return m_counters.Snapshot(); }
     int OpenConnections();
+    // CPU time the loop thread has used so far (0 when not running): what a server costs, whatever the load.
+    double LoopThreadCpuSeconds();
 
     // Closes every open connection: kClean sends what is queued then a FIN, kReset an RST at once.
     void CloseConnections(SimCloseMode mode);
