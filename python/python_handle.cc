@@ -1,8 +1,10 @@
 #include "python/python_handle.h"
 
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <thread>
 
 #include "common/base_log.h"
 #include "python/message_to_json.h"
@@ -28,7 +30,59 @@ void Contained(const char* name, Call&& call) {
     }
 }
 
+// Callbacks this thread is inside of, per epoch parity, so that a Notify
+// method may register another Notify without waiting for itself.
+thread_local int t_inside[2] = {0, 0};
+
 }  // namespace
+
+// Counts one callback in the epoch that is current after the count was taken.
+class PythonHandle::Reader {
+public:
+    explicit Reader(PythonHandle& handle) : m_handle(handle) {
+        for (;;) {
+            const unsigned epoch = handle.m_epoch.load();
+            m_parity = epoch & 1;
+            handle.m_readers[m_parity].fetch_add(1);
+            if (handle.m_epoch.load() == epoch) {
+                break;
+            }
+            handle.m_readers[m_parity].fetch_sub(1);
+        }
+        ++t_inside[m_parity];
+        m_notify = handle.m_notify.load();
+    }
+    ~Reader() {
+        --t_inside[m_parity];
+        m_handle.m_readers[m_parity].fetch_sub(1);
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    Notify* notify() const { return m_notify; }
+
+private:
+    PythonHandle& m_handle;
+    unsigned m_parity = 0;
+    Notify* m_notify = nullptr;
+};
+
+void PythonHandle::SetNotify(Notify* notify) {
+    std::lock_guard<std::mutex> lock(m_set_mutex);
+    m_notify.store(notify);
+    const unsigned previous = m_epoch.fetch_add(1) & 1;
+    while (m_readers[previous].load() > t_inside[previous]) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+template <typename Call>
+void PythonHandle::Forward(const char* name, Call&& call) {
+    Reader reader(*this);
+    if (reader.notify() != nullptr) {
+        Contained(name, [&] { call(reader.notify()); });
+    }
+}
 
 void PythonHandle::ForwardMessage(const google::protobuf::Message& message, const char* failure_line,
                                   TextOperation operation, const char* name) {
@@ -43,15 +97,14 @@ void PythonHandle::ForwardMessage(const google::protobuf::Message& message, cons
         ErrorPrint("%s", failure_line);
         return;
     }
-    Notify* notify = GetNotify();
-    if (notify == nullptr) {
+    if (GetNotify() == nullptr) {
         return;
     }
     // Python may write through the pointer (memmove), so it gets its own
     // buffer, valid for the duration of the call only.
     std::unique_ptr<char[]> buffer(new char[text.size() + 1]());
     std::memcpy(buffer.get(), text.c_str(), text.size() + 1);
-    Contained(name, [&] { (notify->*operation)(buffer.get(), static_cast<int>(text.size())); });
+    Forward(name, [&](Notify* notify) { (notify->*operation)(buffer.get(), static_cast<int>(text.size())); });
 }
 
 void PythonHandle::OnSubscribeResponse(const com::mivo::zel::model::SubscribeResponse& response) {
@@ -72,56 +125,43 @@ void PythonHandle::OnLoginDataServiceResponse(const com::mivo::zel::model::Login
 }
 
 void PythonHandle::OnLoginDiscoverySuccess(const std::string& server_ip, std::vector<int> site_types) {
-    if (Notify* notify = GetNotify()) {
-        Contained("OnLoginDiscoverySuccess",
-                  [&] { notify->OnLoginDiscoverySuccess(const_cast<char*>(server_ip.c_str()), site_types); });
-    }
+    Forward("OnLoginDiscoverySuccess", [&](Notify* notify) {
+        notify->OnLoginDiscoverySuccess(const_cast<char*>(server_ip.c_str()), site_types);
+    });
 }
 
 void PythonHandle::OnLoginDiscoveryFailed(const std::string& server_ip) {
-    if (Notify* notify = GetNotify()) {
-        Contained("OnLoginDiscoveryFailed",
-                  [&] { notify->OnLoginDiscoveryFailed(const_cast<char*>(server_ip.c_str())); });
-    }
+    Forward("OnLoginDiscoveryFailed",
+            [&](Notify* notify) { notify->OnLoginDiscoveryFailed(const_cast<char*>(server_ip.c_str())); });
 }
 
 void PythonHandle::OnNoDiscoveryServices() {
-    if (Notify* notify = GetNotify()) {
-        Contained("OnNoDiscoveryServices", [&] { notify->OnNoDiscoveryServices(); });
-    }
+    Forward("OnNoDiscoveryServices", [&](Notify* notify) { notify->OnNoDiscoveryServices(); });
 }
 
 void PythonHandle::OnLoginDatafeedNodeSuccess(int site_type, const std::string& node) {
-    if (Notify* notify = GetNotify()) {
-        Contained("OnLoginDatafeedNodeSuccess",
-                  [&] { notify->OnLoginDatafeedNodeSuccess(site_type, const_cast<char*>(node.c_str())); });
-    }
+    Forward("OnLoginDatafeedNodeSuccess", [&](Notify* notify) {
+        notify->OnLoginDatafeedNodeSuccess(site_type, const_cast<char*>(node.c_str()));
+    });
 }
 
 void PythonHandle::OnLoginDatafeedNodeFailed(int site_type, const std::string& node) {
-    if (Notify* notify = GetNotify()) {
-        Contained("OnLoginDatafeedNodeFailed",
-                  [&] { notify->OnLoginDatafeedNodeFailed(site_type, const_cast<char*>(node.c_str())); });
-    }
+    Forward("OnLoginDatafeedNodeFailed", [&](Notify* notify) {
+        notify->OnLoginDatafeedNodeFailed(site_type, const_cast<char*>(node.c_str()));
+    });
 }
 
 void PythonHandle::OnLoginDataServiceSuccess() {
-    if (Notify* notify = GetNotify()) {
-        Contained("OnLoginDataServiceSuccess", [&] { notify->OnLoginDataServiceSuccess(); });
-    }
+    Forward("OnLoginDataServiceSuccess", [&](Notify* notify) { notify->OnLoginDataServiceSuccess(); });
 }
 
 void PythonHandle::OnLoginDataServiceFailed() {
-    if (Notify* notify = GetNotify()) {
-        Contained("OnLoginDataServiceFailed", [&] { notify->OnLoginDataServiceFailed(); });
-    }
+    Forward("OnLoginDataServiceFailed", [&](Notify* notify) { notify->OnLoginDataServiceFailed(); });
 }
 
 void PythonHandle::OnDisconnected(int site_type, const std::string& node) {
-    if (Notify* notify = GetNotify()) {
-        Contained("OnDisconnected",
-                  [&] { notify->OnDisconnected(site_type, const_cast<char*>(node.c_str())); });
-    }
+    Forward("OnDisconnected",
+            [&](Notify* notify) { notify->OnDisconnected(site_type, const_cast<char*>(node.c_str())); });
 }
 
 }  // namespace com::mivo::kmr::client

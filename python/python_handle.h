@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,11 @@ public:
     PythonHandle(const PythonHandle&) = delete;
     PythonHandle& operator=(const PythonHandle&) = delete;
 
-    // Null stops forwarding. Callback threads read the pointer without a lock.
-    void SetNotify(Notify* notify) { m_notify.store(notify, std::memory_order_release); }
-    Notify* GetNotify() const { return m_notify.load(std::memory_order_acquire); }
+    // Null stops forwarding. Returns once no callback still runs on the
+    // previous Notify (except one on the calling thread), so the caller may
+    // free it; callbacks never wait for a registration.
+    void SetNotify(Notify* notify);
+    Notify* GetNotify() const { return m_notify.load(); }
 
     void OnSubscribeResponse(const com::mivo::zel::model::SubscribeResponse& response) override;
     void OnMarketData(const com::mivo::zel::model::MarketData& data) override;
@@ -40,12 +43,22 @@ public:
 
 private:
     using TextOperation = void (Notify::*)(void*, int);
+    class Reader;
+
+    // Calls the operation on the registered Notify, if any, containing failures.
+    template <typename Call>
+    void Forward(const char* name, Call&& call);
 
     // Converts, copies into a fresh buffer and calls the operation with it.
     void ForwardMessage(const google::protobuf::Message& message, const char* failure_line,
                         TextOperation operation, const char* name);
 
     std::atomic<Notify*> m_notify{nullptr};
+    // Callbacks in flight per registration epoch (parity): SetNotify moves to
+    // the next epoch and waits for the previous one to drain.
+    std::atomic<unsigned> m_epoch{0};
+    std::atomic<int> m_readers[2] = {};
+    std::mutex m_set_mutex;
 };
 
 }  // namespace com::mivo::kmr::client

@@ -1,4 +1,7 @@
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -129,6 +132,56 @@ TEST(PythonHandle, RegistrationSwapsUnderConcurrentDelivery) {
     }
     deliver.join();
     EXPECT_EQ(first.count + second.count, 2000);
+}
+
+// The module frees a replaced Notify as soon as the registration returns, so
+// the registration must outlast every callback still running on it.
+TEST(PythonHandle, RegistrationWaitsForCallbacksOnThePreviousNotify) {
+    PythonHandle handle;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool release = false;
+    std::vector<std::string> order;
+    struct Blocking : Notify {
+        std::function<void()> body;
+        void OnMarketData(void*, int) override { body(); }
+    } blocking;
+    blocking.body = [&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
+        order.push_back("callback returned");
+    };
+    handle.SetNotify(&blocking);
+    std::thread deliver([&] { handle.OnMarketData(Record(1)); });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return entered; });
+    }
+    std::thread replace([&] {
+        handle.SetNotify(nullptr);
+        std::lock_guard<std::mutex> lock(mutex);
+        order.push_back("registration returned");
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        release = true;
+        changed.notify_all();
+    }
+    deliver.join();
+    replace.join();
+    EXPECT_EQ(order, (std::vector<std::string>{"callback returned", "registration returned"}));
+
+    // A Notify may register another from inside its own callback.
+    RecordingNotify next;
+    blocking.body = [&] { handle.SetNotify(&next); };
+    handle.SetNotify(&blocking);
+    handle.OnMarketData(Record(2));
+    handle.OnMarketData(Record(3));
+    ASSERT_EQ(next.texts.size(), 1u);
 }
 
 }  // namespace
