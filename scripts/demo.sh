@@ -110,3 +110,11 @@ if [ "$STATUS" -ne 0 ]; then
   exit 1
 fi
 echo "=== zel demo OK ==="
+
+# The same service through the Python module: login, subscribe, json.loads of
+# every record, summary (examples/python_demo.py starts its own zel-sim).
+if [ -f "$BUILD/python/_zel_gateway_client.so" ]; then
+  echo "=== zel demo: the Python module (examples/python_demo.py) ==="
+  PYTHONPATH="$BUILD/python" /usr/bin/python3 examples/python_demo.py --sim "$SIM" --seconds 5
+  echo "=== zel python demo OK ==="
+fi
