@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""Records per second delivered to a Python OnMarketData through the module,
+from zel-sim pushing as fast as it can: once with the handler only reading
+the text (cdata), once also parsing it with json.loads. Prints figures;
+never asserts. Needs PYTHONPATH=<build>/python and ZEL_BUILD_DIR=<build>."""
+import json
+import os
+import subprocess
+import threading
+import time
+
+import zel_gateway_client as zel
+
+SECONDS = 3.0
+
+
+class Counting(zel.Notify):
+    def __init__(self, parse):
+        super().__init__()
+        self.parse = parse
+        self.count = 0
+        self.bytes = 0
+
+    def OnMarketData(self, data, length):
+        text = zel.cdata(data, length)
+        if self.parse:
+            json.loads(text)
+        self.count += 1  # callbacks run one at a time under the interpreter lock
+        self.bytes += length
+
+
+def start_sim():
+    program = os.path.join(os.environ.get("ZEL_BUILD_DIR", "build"), "sim", "zel-sim")
+    sim = subprocess.Popen([program, "--stats", "0", "--rate", "0", "--site", "1:1", "--securities", "500",
+                            "--account", "bench:bench"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    port = None
+    for line in sim.stdout:
+        if line.startswith("discovery ") and port is None:
+            port = int(line.split()[1].rsplit(":", 1)[1])
+        if line.startswith("ready"):
+            break
+    threading.Thread(target=lambda: [None for _ in sim.stdout], daemon=True).start()
+    return sim, port
+
+
+def measure(parse):
+    handler = Counting(parse)
+    zel.Notify_Regist(handler)
+    time.sleep(0.5)  # let the queues settle on the new handler
+    start_count, start = handler.count, time.monotonic()
+    time.sleep(SECONDS)
+    count, elapsed = handler.count - start_count, time.monotonic() - start
+    return count / elapsed, handler.bytes / max(handler.count, 1)
+
+
+def main():
+    os.chdir(os.environ.get("TMPDIR", "/tmp"))
+    sim, port = start_sim()
+    zel.python_close_cout_log()
+    zel.python_close_file_log()
+    try:
+        login = {"UserName": "bench", "Password": "bench", "MainServerIP": "127.0.0.1", "MainServerPort": port}
+        if zel.python_login(json.dumps(login), 0) != 0:
+            print("python delivery bench: login failed")
+            return 1
+        zel.python_subscribeByDataType(json.dumps({"SubType": 1, "ZelDataTypes": [20]}), 0)
+        read_only, size = measure(parse=False)
+        parsed, _ = measure(parse=True)
+    finally:
+        zel.Notify_Regist(None)
+        zel.python_logout()
+        zel.python_fini_env()
+        sim.stdin.write("quit\n")
+        sim.stdin.close()
+        sim.wait(timeout=10)
+    print(f"MDStock records of {size:.0f} bytes of JSON, {SECONDS:.0f} s each, 4 callback threads")
+    print(f"OnMarketData reading the text (cdata):  {read_only:10.0f} records/s")
+    print(f"OnMarketData with json.loads:           {parsed:10.0f} records/s")
+    print(f"ratio with/without json.loads: {parsed / read_only:.2f}")
+    return 0
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())
