@@ -90,10 +90,15 @@ void SimServer::Stop() {
     if (m_thread.joinable()) {
         m_thread.join();
     }
+    std::deque<std::function<void()>> leftovers;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_running = false;
-        m_posted.clear();
+        leftovers.swap(m_posted);
+    }
+    // Work posted while the loop was ending still runs, so that nobody waits for it forever.
+    for (auto& fn : leftovers) {
+        fn();
     }
     // The loop is gone: whatever is left is freed on this thread.
     for (auto& entry : m_timers) {
@@ -158,15 +163,15 @@ double SimServer::LoopThreadCpuSeconds() {
     return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
 }
 
-void SimServer::Post(std::function<void()> fn) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_running) {
-            return;
-        }
-        m_posted.push_back(std::move(fn));
+bool SimServer::Post(std::function<void()> fn) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_running) {
+        return false;
     }
+    m_posted.push_back(std::move(fn));
+    // Under the lock: Stop frees the wake event only after clearing m_running under it.
     event_active(m_wake, 0, 0);
+    return true;
 }
 
 void SimServer::PostAndWait(const std::function<void()>& fn) {
@@ -181,10 +186,13 @@ void SimServer::PostAndWait(const std::function<void()>& fn) {
     }
     std::promise<void> done;
     auto finished = done.get_future();
-    Post([&fn, &done] {
+    if (!Post([&fn, &done] {
+            fn();
+            done.set_value();
+        })) {
         fn();
-        done.set_value();
-    });
+        return;
+    }
     finished.wait();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -77,9 +78,9 @@ public:
     // Stops (or resumes) reading from every connection, present and future.
     void SetStallReading(bool stall);
 
-    // Runs fn on the loop thread; PostAndWait also waits for it (and runs it inline on the loop thread or
-    // when the loop is not running).
-    void Post(std::function<void()> fn);
+    // Runs fn on the loop thread (false, and fn dropped, when the loop is not running); PostAndWait also
+    // waits for it, and runs it inline on the loop thread itself or when there is no loop.
+    bool Post(std::function<void()> fn);
     void PostAndWait(const std::function<void()>& fn);
 
 protected:
@@ -139,7 +140,7 @@ private:
     event* m_wake = nullptr;
     event* m_reaper = nullptr;
     std::thread m_thread;
-    std::thread::id m_loop_thread_id;
+    std::atomic<std::thread::id> m_loop_thread_id{};
     bool m_stall_reading = false;
 
     mutable std::mutex m_mutex;  // guards m_posted, m_running, m_endpoint.port and m_up
