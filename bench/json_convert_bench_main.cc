@@ -50,7 +50,8 @@ int main() {
     }
     const int rounds = 5;
     google::protobuf::util::JsonPrintOptions options;
-    const double ours = NanosPerRecord(records, rounds, [](const auto& stock) { return message_to_json(stock); });
+    const double ours =
+        NanosPerRecord(records, rounds, [](const auto& stock) { return message_to_json(stock); });
     const double theirs = NanosPerRecord(records, rounds, [&](const auto& stock) {
         std::string text;
         google::protobuf::util::MessageToJsonString(stock, &text, options);

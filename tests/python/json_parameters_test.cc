@@ -1,8 +1,10 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,8 +17,13 @@
 #include "common/client_config.h"
 #include "common/test_seam.h"
 #include "python/json_parameters.h"
+#include "python/json_ref.h"
+#include "python/message_to_json.h"
 #include "python/module_bridge.h"
 #include "python/python_module.h"
+#include "sim/sim_data_types.h"
+#include "sim/sim_record_factory.h"
+#include "sim/sim_record_stamp.h"
 #include "sim/sim_service.h"
 
 namespace com::mivo::kmr::client {
@@ -208,6 +215,67 @@ TEST_F(JsonSession, SecurityIdTextAccumulatesDetails) {
 
     EXPECT_EQ(subscribe_by_security_id_from_json("{\"MIVOSecurityIDs\": {}}"), 0);
     EXPECT_EQ(Subscribes().size(), 2u);
+}
+
+// The JSON a Notify receives is the record the service rendered, field by
+// field: the generator is deterministic per (stream, version), the stamp is
+// read back from the text itself.
+TEST_F(JsonSession, MarketDataReachesNotifyAsTheRecordSent) {
+    struct Collect : Notify {
+        void OnMarketData(void* data, int length) override {
+            std::lock_guard<std::mutex> lock(mutex);
+            texts.emplace_back(static_cast<char*>(data), length);
+        }
+        std::mutex mutex;
+        std::vector<std::string> texts;
+    } collect;
+    const SimUniverse& universe = s_service->Universe();
+    const SimSecurity* stock = nullptr;
+    for (const auto& security : universe.Securities()) {
+        if (std::count(security.data_types.begin(), security.data_types.end(), SimDataTypes::kMdStock)) {
+            stock = &security;
+            break;
+        }
+    }
+    ASSERT_NE(stock, nullptr);
+    const std::string marker = "\"ZELSecurityID\": \"" + stock->id + "\"";
+    auto matching = [&] {
+        std::lock_guard<std::mutex> lock(collect.mutex);
+        std::vector<std::string> out;
+        for (const auto& text : collect.texts) {
+            if (text.find(marker) != std::string::npos && text.find("\"MDStock\"") != std::string::npos) {
+                out.push_back(text);
+            }
+        }
+        return out;
+    };
+    Notify_Regist(&collect);
+    const std::string text =
+        "{\"SubType\": 1, \"MIVOSecurityIDs\": [{\"ZelDataType\": 20, \"MIVOSecurityID\": [\"" + stock->id +
+        "\"]}]}";
+    EXPECT_EQ(subscribe_by_security_id_from_json(text.c_str()), 0);
+    EXPECT_TRUE(SimService::WaitUntil([&] { return matching().size() >= 5; }));
+    Notify_Regist(nullptr);
+
+    const int stream = universe.StreamOf(stock->index, SimDataTypes::kMdStock);
+    SimRecordFactory factory(universe);
+    const auto received = matching();
+    for (size_t i = 0; i < received.size() && i < 5; ++i) {
+        JsonRef root(json_loads(received[i].c_str(), 0, nullptr));
+        json_t* record = json_object_get(root.get(), "MDStock");
+        const int64_t sequence = json_integer_value(json_object_get(record, "HighPrecisionTimestamp4"));
+        const int64_t sent = json_integer_value(json_object_get(record, "HighPrecisionTimestamp1"));
+        bool found = false;
+        for (uint32_t version = 0; version < 4000 && !found; ++version) {
+            std::string bytes;
+            factory.Render(stream, version, &bytes);
+            SimRecordStamp::Append(bytes, SimDataTypes::kMdStock, sequence, sent);
+            MarketData expected;
+            ASSERT_TRUE(expected.ParseFromString(bytes));
+            found = message_to_json(expected) == received[i];
+        }
+        EXPECT_TRUE(found) << "no record of the stream renders as " << received[i];
+    }
 }
 
 // Last: the service may drop a connection that asks for an unknown action.
