@@ -39,6 +39,7 @@ DiscoveryClient::DiscoveryClient(MessageHandle* message_handle)
       m_base(nullptr),
       m_wake_event(nullptr),
       m_closing(false),
+      m_stop_requested(false),
       m_active_walks(0),
       m_attempt_over(false),
       m_header_logged(false) {
@@ -101,8 +102,9 @@ int DiscoveryClient::TryLoginDiscovery() {
     }
     // A success of an earlier walk must not pass for one of this walk.
     m_login_success = false;
+    m_stop_requested = false;
 
-    for (size_t index = 0; index < m_hosts.size() && m_keep_trying && !m_closing; ++index) {
+    for (size_t index = 0; index < m_hosts.size() && WalkMayGoOn(); ++index) {
         m_current_used_host = m_hosts[index];
         const std::string ip = m_current_used_host.GetServerIp();
         TryConnect(ip, m_current_used_host.GetServerPort());
@@ -123,7 +125,7 @@ int DiscoveryClient::TryLoginDiscovery() {
             WarnPrint("Connect to discovery server: %s failed, will retry after 5 seconds if need",
                       ip.c_str());
         }
-        if (!m_keep_trying || m_closing) {
+        if (!WalkMayGoOn()) {
             break;
         }
         PauseBeforeNextServer();
@@ -137,14 +139,14 @@ int DiscoveryClient::TryLoginDiscovery() {
     if (m_message_handle != nullptr) {
         m_message_handle->OnNoDiscoveryServices();
     }
-    return m_keep_trying ? RESULT_RETRY : RESULT_STOPPED;
+    return WalkMayGoOn() ? RESULT_RETRY : RESULT_STOPPED;
 }
 
 void DiscoveryClient::PauseBeforeNextServer() {
     const auto pause = TestSeam::Scaled(kPauseAfterFailedServer);
     DebugPrint("Pause %lld ms before the next discovery server", static_cast<long long>(pause.count()));
     std::unique_lock<std::mutex> lock(m_loop_mutex);
-    m_walk_cv.wait_for(lock, pause, [this] { return m_closing.load(); });
+    m_walk_cv.wait_for(lock, pause, [this] { return m_closing || m_stop_requested; });
 }
 
 void DiscoveryClient::CloseSocket() {
@@ -154,6 +156,12 @@ void DiscoveryClient::CloseSocket() {
 void DiscoveryClient::StopLoginCauseFailed() {
     m_login_success = false;
     m_keep_trying = false;
+    {
+        // Taken so that a pause about to wait cannot miss the notification.
+        std::lock_guard<std::mutex> lock(m_loop_mutex);
+        m_stop_requested = true;
+    }
+    m_walk_cv.notify_all();
 }
 
 void DiscoveryClient::StopLoginCauseSuccess() {

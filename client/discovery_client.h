@@ -58,6 +58,8 @@ public:
     // Ends the running attempt, if any, from any thread.
     void CloseSocket();
 
+    // Also ends a walk running on another thread: after the attempt that
+    // CloseSocket breaks, or at once during the pause between servers.
     void StopLoginCauseFailed();
     void StopLoginCauseSuccess();
     void ReLoginCauseFailed();
@@ -97,8 +99,9 @@ private:
     static void WakeCb(int fd, short events, void* ctx);
     // Ends the attempt: sets the walk flags and leaves the loop.
     void EndAttempt(bool login_success, bool keep_trying);
-    // The pause after a failed server; cut short when the client goes away.
+    // The pause after a failed server; cut short when the walk is stopped.
     void PauseBeforeNextServer();
+    bool WalkMayGoOn() const { return m_keep_trying && !m_stop_requested && !m_closing; }
     // Reads the response once it is wholly buffered. at_end: no more bytes will
     // come, so whatever is missing now is missing for good.
     void HandleResponse(bool at_end);
@@ -129,6 +132,9 @@ private:
     // Set by the destructor (under m_loop_mutex); ends the walk and the pause
     // between servers.
     std::atomic<bool> m_closing;
+    // Set by StopLoginCauseFailed for the rest of the walk, so that a stop
+    // from another thread is not undone by the attempt's own outcome.
+    std::atomic<bool> m_stop_requested;
     // Number of TryLoginDiscovery calls still inside this object, so that the
     // destructor can wait for them.
     int m_active_walks;

@@ -220,5 +220,43 @@ TEST_F(DiscoveryWalkTest, DestroyingTheClientCutsThePauseShort) {
     EXPECT_TRUE(m_service.Requests().ForServer("discovery1").empty());
 }
 
+// How the session's daemon ends a walk it runs: stop, then break the loop.
+TEST_F(DiscoveryWalkTest, StopFromAnotherThreadEndsTheWalkAfterTheAttempt) {
+    StartDiscoveryServers(2);
+    m_service.Discovery(0).Faults().sabotage = SimSabotage::kSilence;
+    DiscoveryClient client(&m_record);
+    InitClient(client, AllHosts());
+    RunningWalk walk(&client, m_service);
+
+    client.StopLoginCauseFailed();
+    client.CloseSocket();
+
+    EXPECT_EQ(walk.Result(), -1031);
+    EXPECT_THAT(m_record.Walk(), ElementsAre("failed 127.0.0.1", "none"));
+    EXPECT_TRUE(m_service.Requests().ForServer("discovery1").empty());
+
+    // The next walk starts afresh.
+    m_service.Discovery(0).Faults().sabotage = SimSabotage::kNone;
+    EXPECT_EQ(client.TryLoginDiscovery(), 0);
+}
+
+TEST_F(DiscoveryWalkTest, StopFromAnotherThreadCutsThePauseShort) {
+    TestSeam::SetTimeDivisor(1);  // the whole 5-second pause
+    StartDiscoveryServers(2);
+    const auto hosts = AllHosts();
+    m_service.Discovery(0).Down();
+    DiscoveryClient client(&m_record);
+    InitClient(client, hosts);
+    auto result = std::async(std::launch::async, [&client] { return client.TryLoginDiscovery(); });
+    m_record.WaitForLog("Pause ");
+
+    client.StopLoginCauseFailed();
+    client.CloseSocket();
+
+    EXPECT_EQ(result.get(), -1031);
+    EXPECT_THAT(m_record.Walk(), ElementsAre("failed 127.0.0.1", "pause", "none"));
+    EXPECT_TRUE(m_service.Requests().ForServer("discovery1").empty());
+}
+
 }  // namespace
 }  // namespace com::mivo::kmr::client::testing
