@@ -1,55 +1,9 @@
 #include "pipeline/decompress_thread.h"
 
-#include <mutex>
-#include <unordered_map>
-
 #include "common/base_log.h"
 #include "pipeline/idle_backoff.h"
 
 namespace com::mivo::kmr::client {
-
-namespace {
-
-// The connection's loop thread wakes a parked decompression thread from
-// inside push(), possibly just as that decompression thread is being
-// destroyed. The hook therefore gets the queue (which outlives its producer)
-// as context and finds the semaphore here, under a lock that unregistering
-// also takes: once a thread has unregistered, no hook can reach it.
-class WakeRegistry {
-public:
-    static WakeRegistry& Instance() {
-        static WakeRegistry* registry = new WakeRegistry();  // outlives every thread
-        return *registry;
-    }
-
-    void Register(const void* queue, moodycamel::spsc_sema::LightweightSemaphore* wake) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_wakes[queue] = wake;
-    }
-
-    void Unregister(const void* queue, moodycamel::spsc_sema::LightweightSemaphore* wake) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_wakes.find(queue);
-        if (it != m_wakes.end() && it->second == wake) {
-            m_wakes.erase(it);
-        }
-    }
-
-    static void Wake(void* queue) {
-        WakeRegistry& registry = Instance();
-        std::lock_guard<std::mutex> lock(registry.m_mutex);
-        auto it = registry.m_wakes.find(queue);
-        if (it != registry.m_wakes.end()) {
-            it->second->signal();
-        }
-    }
-
-private:
-    std::mutex m_mutex;
-    std::unordered_map<const void*, moodycamel::spsc_sema::LightweightSemaphore*> m_wakes;
-};
-
-}  // namespace
 
 DecompressThread::DecompressThread(std::shared_ptr<RawDataQueue> raw_data_queue,
                                    std::shared_ptr<RawDataBackQueue> raw_data_queue_back)
@@ -85,8 +39,7 @@ void DecompressThread::Start() {
     }
     m_stop.store(false);
     if (m_raw_data_queue) {
-        WakeRegistry::Instance().Register(m_raw_data_queue.get(), &m_wake);
-        m_raw_data_queue->SetWakeHook(&WakeRegistry::Wake, m_raw_data_queue.get());
+        m_raw_data_queue->SetWakeHook(&DecompressThread::Wake, this);
     }
     m_thread = std::thread([this] { Run(); });
 }
@@ -98,8 +51,10 @@ void DecompressThread::Stop() {
     m_stop.store(true);
     m_wake.signal();
     m_thread.join();
+    // The connection may still push; once this returns it no longer calls
+    // into this object.
     if (m_raw_data_queue) {
-        WakeRegistry::Instance().Unregister(m_raw_data_queue.get(), &m_wake);
+        m_raw_data_queue->SetWakeHook(nullptr, nullptr);
     }
 }
 
@@ -119,6 +74,11 @@ void DecompressThread::Run() {
             Park();
         }
     } while (!m_stop.load(std::memory_order_acquire));
+}
+
+// Runs on the connection's loop thread, inside push().
+void DecompressThread::Wake(void* context) {
+    static_cast<DecompressThread*>(context)->m_wake.signal();
 }
 
 // Blocks until the connection pushes a frame, Stop signals, or the safety

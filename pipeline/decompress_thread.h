@@ -74,6 +74,7 @@ private:
     void Route(MarketData* record);
     void Reclaim();
     void Park();
+    static void Wake(void* context);
 
     moodycamel::spsc_sema::LightweightSemaphore m_wake;
     std::vector<MarketData*> m_spare_records;

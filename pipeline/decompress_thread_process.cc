@@ -6,6 +6,7 @@
 
 #include "common/base_log.h"
 #include "pipeline/decompress_thread.h"
+#include "pipeline/pipeline_tuning.h"
 #include "protocol/wire_order.h"
 
 namespace com::mivo::kmr::client {
@@ -95,7 +96,7 @@ DecompressThread::MarketData* DecompressThread::NewRecord() {
 }
 
 void DecompressThread::ReleaseRecord(MarketData* record) {
-    if (m_spare_records.size() < kMaxSpareRecords) {
+    if (m_spare_records.size() < kMaxSpareRecords && PipelineTuning::RecycleRecords()) {
         record->Clear();
         m_spare_records.push_back(record);
     } else {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "common/base_config.h"
+#include "pipeline/pipeline_tuning.h"
 
 namespace com::mivo::kmr::client {
 
@@ -20,6 +21,9 @@ public:
 
     // After an empty poll: true once the polls have been empty for kParkAfter.
     bool ShouldPark() {
+        if (!PipelineTuning::ParkIdleThreads()) {
+            return false;
+        }
         auto now = std::chrono::steady_clock::now();
         if (!m_idle) {
             m_idle = true;

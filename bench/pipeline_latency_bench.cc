@@ -1,0 +1,165 @@
+// Latency of market data records at a steady 50 000 records per second, in
+// frames of 50 MDStock records:
+//  - pipeline: from the frame's arrival in the raw data queue (pushed as the
+//    frame reader does) to OnMarketData;
+//  - end to end: from the simulated node's send time stamped in the record to
+//    OnMarketData (adds the node, loopback TCP and the frame reader).
+// Each case runs with the design's polling threads and allocation per record,
+// then with parked idle threads and recycled records.
+//
+//   pipeline_latency_bench [seconds per case, default 3]
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "MarketData.pb.h"
+#include "client/datafeed_client.h"
+#include "common/base_config.h"
+#include "common/test_seam.h"
+#include "pipeline/data_disruptor.h"
+#include "pipeline/pipeline_tuning.h"
+#include "pipeline_bench_kit.h"
+#include "protocol/wire_order.h"
+#include "sim/sim_record_stamp.h"
+
+using namespace com::mivo::kmr::client;
+using namespace com::mivo::kmr::client::pipeline_bench;
+using com::mivo::zel::model::MarketData;
+
+namespace {
+
+int64_t SteadyNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+int64_t WallNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Collects one latency sample per record, in microseconds.
+class LatencyHandle : public MessageHandle {
+public:
+    explicit LatencyHandle(bool wall_clock) : m_wall_clock(wall_clock) {}
+    void OnMarketData(const MarketData& data) override {
+        int64_t sent = 0, sequence = 0;
+        if (m_wall_clock) {
+            if (!SimRecordStamp::Read(data, &sequence, &sent)) {
+                return;
+            }
+        } else {
+            sent = data.mdstock().highprecisiontimestamp1();
+        }
+        const double us = static_cast<double>((m_wall_clock ? WallNanos() : SteadyNanos()) - sent) / 1000.0;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_samples.push_back(us);
+    }
+    std::vector<double> Sorted() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<double> out = m_samples;
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+private:
+    const bool m_wall_clock;
+    std::mutex m_mutex;
+    std::vector<double> m_samples;
+};
+
+void Print(const char* path, bool tuned, std::vector<double> samples) {
+    std::printf("%-10s %-28s %9zu %9.1f %9.1f %9.1f %9.1f\n", path,
+                tuned ? "parking, recycled records" : "polling, new record each", samples.size(),
+                Percentile(samples, 50), Percentile(samples, 99), Percentile(samples, 99.9),
+                samples.empty() ? 0.0 : samples.back());
+}
+
+// Plays the frame reader: one frame of 50 records every millisecond, each
+// record stamped with the moment its frame is pushed.
+void PipelineOnly(double seconds, bool tuned) {
+    LatencyHandle handle(false);
+    RawDataQueueMap raw{{1, DataDisruptor::CreateRawDataQueue()}};
+    RawDataBackQueueMap back{{1, DataDisruptor::CreateRawDataBackQueue()}};
+    {
+        DataDisruptor disruptor(&handle, raw, back);
+        disruptor.Start();
+        MarketData record;
+        record.mutable_mdstock()->set_securityid("600000.SH");
+        for (int level = 0; level < 10; ++level) {
+            record.mutable_mdstock()->add_buypricequeue(10.0 + level);
+            record.mutable_mdstock()->add_sellpricequeue(11.0 + level);
+        }
+        auto start = Clock::now();
+        auto next = start;
+        int64_t channel = 0;
+        std::string payload;
+        while (Seconds(start) < seconds) {
+            next += std::chrono::milliseconds(1);
+            std::this_thread::sleep_until(next);
+            payload.clear();
+            const int64_t stamp = SteadyNanos();
+            for (int i = 0; i < 50; ++i) {
+                record.set_zelmessagechannel(++channel % 16);
+                record.mutable_mdstock()->set_highprecisiontimestamp1(stamp);
+                std::string bytes = record.SerializeAsString();
+                char prefix[4];
+                WireOrder::WriteInt32(prefix, static_cast<int32_t>(bytes.size()));
+                payload.append(prefix, 4).append(bytes);
+            }
+            RawData* slot = raw[1]->alloc();
+            slot->m_flags = 0;
+            slot->m_data_len = static_cast<int32_t>(payload.size());
+            slot->m_data = new char[payload.size()];
+            std::memcpy(slot->m_data, payload.data(), payload.size());
+            raw[1]->push();
+            while (char** done = back[1]->front()) {
+                delete[] * done;
+                back[1]->pop();
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    Print("pipeline", tuned, handle.Sorted());
+}
+
+void EndToEnd(double seconds, bool tuned) {
+    SimFeedOptions feed;
+    feed.records_per_second = 50000;
+    feed.batch_records = 50;
+    auto service = StartSim(feed, 1);
+    const std::string token = service->Accounts().IssueToken(kUser);
+    LatencyHandle handle(true);
+    {
+        DatafeedClient client(&handle);
+        client.Init(kUser, token, Table(*service));
+        client.Start();
+        client.TryLoginDatafeed();
+        auto request = MdStockRequest();
+        client.TrySubscribe(&request);
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        client.Stop();
+    }
+    service->Stop();
+    Print("end-to-end", tuned, handle.Sorted());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+    BaseConfig::GetInstance().CloseFileLog();
+    BaseConfig::GetInstance().CloseCoutLog();
+    TestSeam::SetTimeDivisor(100);  // the 5-second pause of Start is not what we measure
+    std::printf("latency in microseconds at 50000 records/s, frames of 50 MDStock records\n");
+    std::printf("%-10s %-28s %9s %9s %9s %9s %9s\n", "path", "pipeline", "records", "p50", "p99", "p99.9",
+                "max");
+    for (bool tuned : {false, true}) {
+        PipelineTuning::SetRecycleRecords(tuned);
+        PipelineTuning::SetParkIdleThreads(tuned);
+        PipelineOnly(seconds, tuned);
+        EndToEnd(seconds, tuned);
+    }
+    return 0;
+}
