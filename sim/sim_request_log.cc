@@ -14,6 +14,10 @@ void SimRequestLog::Append(SimRequest request) {
                      request.trace_id.c_str(), request.text.c_str());
     }
     m_entries.push_back(std::move(request));
+    if (m_capacity > 0 && m_entries.size() >= 2 * m_capacity) {
+        // Dropped in bulk, so that trimming costs nothing per request.
+        m_entries.erase(m_entries.begin(), m_entries.begin() + static_cast<std::ptrdiff_t>(m_capacity));
+    }
     m_changed.notify_all();
 }
 
@@ -58,6 +62,11 @@ bool SimRequestLog::WaitUntil(const std::function<bool(const std::vector<SimRequ
                               std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return predicate(m_entries); });
+}
+
+void SimRequestLog::SetCapacity(size_t capacity) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_capacity = capacity;
 }
 
 void SimRequestLog::SetEcho(bool echo) {

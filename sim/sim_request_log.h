@@ -24,9 +24,12 @@ struct SimRequest {
     int64_t received_unix_nanos = 0;
 };
 
-// The service-wide log of requests, shared by all servers; every member takes the lock.
+// The service-wide log of requests, shared by all servers; every member takes the lock. A long-running
+// service keeps only the newest entries (between the capacity and twice that many).
 class SimRequestLog {
 public:
+    static constexpr size_t kDefaultCapacity = 100000;
+
     void Append(SimRequest request);
     std::vector<SimRequest> Snapshot() const;
     std::vector<SimRequest> ForServer(const std::string& server) const;
@@ -39,6 +42,7 @@ public:
                    std::chrono::milliseconds timeout) const;
     // Mirror every entry to standard error as it arrives.
     void SetEcho(bool echo);
+    void SetCapacity(size_t capacity);
 
 private:
     mutable std::mutex m_mutex;
@@ -46,6 +50,7 @@ private:
     std::vector<SimRequest> m_entries;
     int64_t m_next_order = 0;
     bool m_echo = false;
+    size_t m_capacity = kDefaultCapacity;
 };
 
 }  // namespace com::mivo::kmr::client

@@ -13,6 +13,7 @@
 #include "sim/sim_data_types.h"
 #include "sim/sim_record_factory.h"
 #include "sim/sim_record_stamp.h"
+#include "sim/sim_request_log.h"
 #include "sim/sim_subscription.h"
 #include "sim/sim_universe.h"
 
@@ -185,6 +186,27 @@ TEST(SimBatchEncoderTest, FramesStayWithinTheLimitsEvenWhenAskedForMore) {
         EXPECT_EQ(size, added * static_cast<int>(record.size() + 4));
     }
     EXPECT_TRUE(encoder.Empty());
+}
+
+TEST(SimRequestLogTest, KeepsTheNewestEntriesInOrder) {
+    SimRequestLog log;
+    log.SetCapacity(10);
+    for (int i = 0; i < 25; ++i) {
+        SimRequest request;
+        request.server = "node";
+        request.message_type = i % 2 == 0 ? 3 : 13;
+        log.Append(request);
+    }
+    auto entries = log.Snapshot();
+    ASSERT_GE(entries.size(), 10u);
+    ASSERT_LT(entries.size(), 20u);
+    EXPECT_EQ(entries.back().order, 24);
+    for (size_t i = 1; i < entries.size(); ++i) {
+        EXPECT_EQ(entries[i].order, entries[i - 1].order + 1);
+    }
+    EXPECT_TRUE(log.WaitUntil([](const std::vector<SimRequest>& all) { return !all.empty(); },
+                              std::chrono::milliseconds(1)));
+    EXPECT_EQ(log.OfType(13).size() + log.OfType(3).size(), entries.size());
 }
 
 }  // namespace
