@@ -14,7 +14,7 @@ using ::testing::IsEmpty;
 using DiscoveryResponseTest = DiscoveryTest;
 
 TEST_F(DiscoveryResponseTest, ResponseInManySmallWritesIsReadWhole) {
-    m_service.AddDatafeedNode({"", 2, 1});
+    m_service.AddDatafeedNode(NodeSpec(2, 1));
     StartDiscoveryServers(1);
     m_service.Discovery(0).Faults().split_write_bytes = 3;
     DiscoveryClient client(&m_record);
@@ -110,7 +110,7 @@ TEST_F(DiscoveryResponseTest, PeerClosingBeforeAnsweringMovesOn) {
 
 TEST_F(DiscoveryResponseTest, BodyLongerThanOneKilobyteIsReadWhole) {
     // The node's site name travels in the node table and makes the body long.
-    m_service.AddDatafeedNode({std::string(1500, 'n'), 6, 3});
+    m_service.AddDatafeedNode(NodeSpec(6, 3, std::string(1500, 'n')));
     StartDiscoveryServers(1);
     DiscoveryClient client(&m_record);
     InitClient(client, AllHosts());

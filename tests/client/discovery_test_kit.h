@@ -152,6 +152,14 @@ protected:
         ASSERT_TRUE(m_service.Start(&error)) << error;
     }
 
+    static SimNodeSpec NodeSpec(int site_type, int priority, std::string name = "") {
+        SimNodeSpec spec;
+        spec.name = std::move(name);
+        spec.site_type = site_type;
+        spec.priority = priority;
+        return spec;
+    }
+
     static std::string IpOf(int index) { return "127.0.0." + std::to_string(index + 1); }
 
     ServerHost HostOf(int index) { return ServerHost(IpOf(index), m_service.Discovery(index).Port(), false); }

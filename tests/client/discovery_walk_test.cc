@@ -16,9 +16,9 @@ using ::testing::IsEmpty;
 using DiscoveryWalkTest = DiscoveryTest;
 
 TEST_F(DiscoveryWalkTest, OneServerAcceptingFillsTokenAndNodeTable) {
-    m_service.AddDatafeedNode({"", 3, 5});
-    m_service.AddDatafeedNode({"", 1, 2});
-    m_service.AddDatafeedNode({"", 1, 9});
+    m_service.AddDatafeedNode(NodeSpec(3, 5));
+    m_service.AddDatafeedNode(NodeSpec(1, 2));
+    m_service.AddDatafeedNode(NodeSpec(1, 9));
     StartDiscoveryServers(1);
     DiscoveryClient client(&m_record);
     InitClient(client, AllHosts());
@@ -51,7 +51,7 @@ TEST_F(DiscoveryWalkTest, OneServerAcceptingFillsTokenAndNodeTable) {
 }
 
 TEST_F(DiscoveryWalkTest, FirstTwoServersDownThirdAccepts) {
-    m_service.AddDatafeedNode({"", 4, 1});
+    m_service.AddDatafeedNode(NodeSpec(4, 1));
     StartDiscoveryServers(3);
     const auto hosts = AllHosts();
     m_service.Discovery(0).Down();
@@ -104,7 +104,7 @@ TEST_F(DiscoveryWalkTest, RefusalStopsTheWalkWithoutPauseOrBackups) {
 }
 
 TEST_F(DiscoveryWalkTest, RefusalAfterSuccessKeepsTheEarlierTokenAndNodes) {
-    m_service.AddDatafeedNode({"", 1, 1});
+    m_service.AddDatafeedNode(NodeSpec(1, 1));
     StartDiscoveryServers(1);
     DiscoveryClient client(&m_record);
     InitClient(client, AllHosts());
