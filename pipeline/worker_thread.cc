@@ -10,7 +10,10 @@
 namespace com::mivo::kmr::client {
 
 CWorkerThread::CWorkerThread(int index, MessageHandle* message_handle)
-    : m_index(index), m_running(true), m_message_handle(message_handle) {}
+    : m_index(index),
+      m_running(true),
+      m_message_handle(message_handle),
+      m_return_queue(kReturnQueueReserve) {}
 
 CWorkerThread::~CWorkerThread() {
     Stop();

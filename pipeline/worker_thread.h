@@ -21,6 +21,11 @@ class ZEL_API CWorkerThread : public CThread {
 public:
     using MarketData = com::mivo::zel::model::MarketData;
 
+    // The return queue is drained one record per routed record, so its
+    // backlog stays small; it reserves less up front than the inbound queue
+    // (each reserved block is resident memory) and grows like it if needed.
+    static constexpr size_t kReturnQueueReserve = 8192;
+
     CWorkerThread(int index, MessageHandle* message_handle);
     ~CWorkerThread() override;
 
