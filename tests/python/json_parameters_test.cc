@@ -106,6 +106,8 @@ class JsonSession : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         TestSeam::SetTimeDivisor(50);
+        // Library threads log until the client is gone, so the sink outlives every case.
+        s_log = new LogCapture();
         // A refused subscription is not tried again, so each text costs one round trip.
         const std::string path =
             ::testing::TempDir() + "json_session_" + std::to_string(::getpid()) + ".conf";
@@ -135,6 +137,8 @@ protected:
         s_service->Stop();
         delete s_service;
         s_service = nullptr;
+        delete s_log;
+        s_log = nullptr;
         TestSeam::SetTimeDivisor(1);
     }
 
@@ -158,11 +162,13 @@ protected:
 
     static SimService* s_service;
     static bool s_logged_in;
-    LogCapture m_log;
+    static LogCapture* s_log;
+    LogCapture& m_log = *s_log;
 };
 
 SimService* JsonSession::s_service = nullptr;
 bool JsonSession::s_logged_in = false;
+LogCapture* JsonSession::s_log = nullptr;
 
 TEST_F(JsonSession, LoginThroughBackupSkippingUnusableElements) {
     // The main server is a port nobody listens on; of the backups only the
