@@ -11,6 +11,8 @@
 #include <openssl/ssl.h>
 
 #include "client/discovery_client.h"
+
+#include "common/platform.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
 
@@ -38,6 +40,8 @@ bool BuildServerAddress(const std::string& ip, int port, sockaddr_in& address) {
 }  // namespace
 
 void DiscoveryClient::TryConnect(const std::string& ip, int port) {
+    // The attempt's loop writes on the caller's thread.
+    platform::ScopedBrokenPipeBlock no_sigpipe;
     m_login_success = false;
     m_attempt_over = false;
     m_header_logged = false;

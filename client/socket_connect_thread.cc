@@ -1,5 +1,7 @@
 #include "client/socket_connect_thread.h"
 
+#include "common/platform.h"
+
 #include <event2/bufferevent.h>
 #include <event2/event.h>
 #include <event2/thread.h>
@@ -98,6 +100,7 @@ void SocketConnectThread::Stop() {
 }
 
 void SocketConnectThread::Run() {
+    platform::BlockBrokenPipeSignal();
     UseThreadSafeLibevent();
     m_loop_thread_id = std::this_thread::get_id();
     struct event_base* base = event_base_new();

@@ -1,6 +1,8 @@
 #include "common/platform.h"
 
 #include <errno.h>
+#include <pthread.h>
+#include <signal.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netpacket/packet.h>
@@ -100,6 +102,46 @@ std::string ErrorText(int err) {
 #else
     return ::strerror_r(err, buf, sizeof(buf));
 #endif
+}
+
+void BlockBrokenPipeSignal() {
+    sigset_t pipe_only;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_only, nullptr);
+}
+
+static_assert(sizeof(sigset_t) <= 128, "saved signal mask does not fit");
+
+ScopedBrokenPipeBlock::ScopedBrokenPipeBlock() : m_saved_mask{}, m_was_pending(false), m_blocked(false) {
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) == 0) {
+        m_was_pending = sigismember(&pending, SIGPIPE) == 1;
+    }
+    sigset_t pipe_only;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    m_blocked = pthread_sigmask(SIG_BLOCK, &pipe_only, reinterpret_cast<sigset_t*>(m_saved_mask)) == 0;
+}
+
+ScopedBrokenPipeBlock::~ScopedBrokenPipeBlock() {
+    if (!m_blocked) {
+        return;
+    }
+    if (!m_was_pending) {
+        sigset_t pending;
+        sigemptyset(&pending);
+        if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+            sigset_t pipe_only;
+            sigemptyset(&pipe_only);
+            sigaddset(&pipe_only, SIGPIPE);
+            const struct timespec no_wait = {0, 0};
+            while (sigtimedwait(&pipe_only, nullptr, &no_wait) == -1 && errno == EINTR) {
+            }
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(m_saved_mask), nullptr);
 }
 
 }  // namespace com::mivo::kmr::client::platform

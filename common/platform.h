@@ -42,6 +42,28 @@ bool FirstHardwareAddress(unsigned char out[6]);
 int SocketLibraryStart();
 void SocketLibraryStop();
 
+// A peer that closes its end turns the next write on that socket into
+// SIGPIPE, whose default action ends the whole host process. The library's
+// own threads block it for good, so the write fails with EPIPE and the link
+// is handled as lost.
+void BlockBrokenPipeSignal();
+
+// The same for a stretch of socket work on a caller's thread: blocks the
+// signal, and on leaving discards a SIGPIPE the stretch raised and restores
+// the caller's signal mask.
+class ScopedBrokenPipeBlock {
+public:
+    ScopedBrokenPipeBlock();
+    ~ScopedBrokenPipeBlock();
+    ScopedBrokenPipeBlock(const ScopedBrokenPipeBlock&) = delete;
+    ScopedBrokenPipeBlock& operator=(const ScopedBrokenPipeBlock&) = delete;
+
+private:
+    unsigned char m_saved_mask[128];
+    bool m_was_pending;
+    bool m_blocked;
+};
+
 int LastError();
 std::string ErrorText(int err);
 

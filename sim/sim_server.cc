@@ -1,5 +1,7 @@
 #include "sim/sim_server.h"
 
+#include "common/platform.h"
+
 #include <pthread.h>
 #include <time.h>
 
@@ -67,6 +69,7 @@ bool SimServer::Start(std::string* error) {
     std::promise<void> started;
     auto ready = started.get_future();
     m_thread = std::thread([this, &started] {
+        platform::BlockBrokenPipeSignal();
         m_loop_thread_id = std::this_thread::get_id();
         started.set_value();
         event_base_loop(m_base, EVLOOP_NO_EXIT_ON_EMPTY);
