@@ -549,6 +549,8 @@ int main(int argc, char** argv) {
 
     signal(SIGINT, OnSignal);
     signal(SIGTERM, OnSignal);
+    // A node that goes away mid-write must cost a connection, not the process.
+    signal(SIGPIPE, SIG_IGN);
     // Progress shows up at once also when the output goes to a file or pipe.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
