@@ -25,6 +25,7 @@ DecompressThread::~DecompressThread() {
         delete record;
     }
     m_spare_records.clear();
+    m_spare_count.store(0, std::memory_order_relaxed);
 }
 
 void DecompressThread::CreateCallbackThreads(unsigned num, MessageHandle* message_handle) {

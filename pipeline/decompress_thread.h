@@ -54,7 +54,8 @@ public:
     void ProcessRawData(RawData* raw_data);
 
     size_t GetDecompressBufferSize() const { return m_decompress_buf.size(); }
-    size_t GetSpareRecordCount() const { return m_spare_records.size(); }
+    // Readable from any thread while the decompression thread runs.
+    size_t GetSpareRecordCount() const { return m_spare_count.load(std::memory_order_relaxed); }
 
     std::shared_ptr<RawDataQueue> m_raw_data_queue;
     std::shared_ptr<RawDataBackQueue> m_raw_data_queue_back;
@@ -78,6 +79,7 @@ private:
 
     moodycamel::spsc_sema::LightweightSemaphore m_wake;
     std::vector<MarketData*> m_spare_records;
+    std::atomic<size_t> m_spare_count{0};
     bool m_discard_warned;
 };
 

@@ -92,6 +92,7 @@ DecompressThread::MarketData* DecompressThread::NewRecord() {
     }
     MarketData* record = m_spare_records.back();
     m_spare_records.pop_back();
+    m_spare_count.store(m_spare_records.size(), std::memory_order_relaxed);
     return record;
 }
 
@@ -99,6 +100,7 @@ void DecompressThread::ReleaseRecord(MarketData* record) {
     if (m_spare_records.size() < kMaxSpareRecords && PipelineTuning::RecycleRecords()) {
         record->Clear();
         m_spare_records.push_back(record);
+        m_spare_count.store(m_spare_records.size(), std::memory_order_relaxed);
     } else {
         delete record;
     }
