@@ -18,5 +18,9 @@ target_include_directories(zel_gateway_client SYSTEM PUBLIC
 
 set_target_properties(zel_gateway_client PROPERTIES
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
-  CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
-  LINK_OPTIONS "-Wl,--no-undefined")
+  CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+# Every symbol must resolve at link time, except under sanitizers whose
+# runtime the executable brings.
+if(NOT ZEL_SANITIZE)
+  target_link_options(zel_gateway_client PRIVATE "-Wl,--no-undefined")
+endif()
