@@ -4,6 +4,8 @@ GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc)
 PYTHON     ?= /usr/bin/python3
 CMAKE_ARGS ?=
+# Compiler cache entries keyed on paths relative to the checkout, so every clone shares them.
+export CCACHE_BASEDIR := $(CURDIR)
 
 .PHONY: all deps configure build test test-cpp test-python demo sanitize sanitize-asan sanitize-tsan bench install clean
 
