@@ -144,6 +144,7 @@ TEST(SpscQueueOpt, ParkedConsumerIsWokenByPush) {
 
     constexpr uint64_t kItems = 20000;
     std::atomic<int> parks{0};
+    std::atomic<int> attempts{0};
     std::thread consumer([&] {
         uint64_t expected = 0;
         while (expected < kItems) {
@@ -153,7 +154,9 @@ TEST(SpscQueueOpt, ParkedConsumerIsWokenByPush) {
                 queue->pop();
                 continue;
             }
-            if (!queue->PrepareToPark()) {
+            const bool park = queue->PrepareToPark();
+            attempts.fetch_add(1);
+            if (!park) {
                 continue;
             }
             parks.fetch_add(1);
@@ -175,7 +178,9 @@ TEST(SpscQueueOpt, ParkedConsumerIsWokenByPush) {
         }
     }
     consumer.join();
-    EXPECT_LE(waker.calls.load(), parks.load());
+    // A push may wake a park attempt that then found the item itself: a
+    // spurious wake-up, never more than one per attempt.
+    EXPECT_LE(waker.calls.load(), attempts.load());
     EXPECT_GT(parks.load(), 0);
 }
 
