@@ -4,6 +4,7 @@
 set -uo pipefail
 BUILD=${1:-build}
 cd "$(dirname "$0")/.."
+ROOT=$(pwd)
 status=0
 shopt -s nullglob
 for exe in "$BUILD"/bench/*_bench; do
@@ -18,7 +19,7 @@ done
 if [ -f "$BUILD/python/_zel_gateway_client.so" ] && ls bench/*_bench.py >/dev/null 2>&1; then
   for py in bench/*_bench.py; do
     echo "== $(basename "$py")"
-    PYTHONPATH="$BUILD/python" ZEL_BUILD_DIR="$BUILD" /usr/bin/python3 "$py" || status=1
+    PYTHONPATH="$ROOT/$BUILD/python" ZEL_BUILD_DIR="$ROOT/$BUILD" /usr/bin/python3 "$py" || status=1
     echo
   done
 fi
