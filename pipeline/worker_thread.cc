@@ -1,5 +1,7 @@
 #include "pipeline/worker_thread.h"
 
+#include <system_error>
+
 #include <chrono>
 #include <thread>
 
@@ -58,9 +60,12 @@ void CWorkerThread::Deliver(MarketData* record) {
 void CWorkerThread::Stop() {
     m_running.exchange(false);
     if (m_thread.joinable()) {
-        if (m_thread.get_id() != std::this_thread::get_id()) {
-            m_inbound_queue.Put(nullptr);
+        if (m_thread.get_id() == std::this_thread::get_id()) {
+            // A callback stopping its own worker would join itself.
+            throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur),
+                                    "CWorkerThread::Stop from its own thread");
         }
+        m_inbound_queue.Put(nullptr);
         m_thread.join();
     }
     MarketData* record = nullptr;
