@@ -146,12 +146,12 @@ bool SimCommandLine::Apply(const std::string& name, const std::string& value, Si
         }
         plan->listen_ip = value;
     } else if (name == "discovery") {
-        SimDiscoverySpec spec;
-        spec.endpoint.ip.clear();
-        if (!SimOptionText::ToEndpoint(value, &spec.endpoint)) {
+        SimDiscoverySpec desc;
+        desc.endpoint.ip.clear();
+        if (!SimOptionText::ToEndpoint(value, &desc.endpoint)) {
             return bad("expected [IP:]PORT");
         }
-        plan->discovery.push_back(spec);
+        plan->discovery.push_back(desc);
     } else if (name == "site") {
         auto parts = Split(value, ':');
         long long type = 0;
@@ -163,12 +163,12 @@ bool SimCommandLine::Apply(const std::string& name, const std::string& value, Si
             return bad("expected TYPE[:COUNT[:FIRST_PORT]]");
         }
         for (long long i = 0; i < count; ++i) {
-            SimNodeSpec spec;
-            spec.site_type = static_cast<int>(type);
-            spec.priority = static_cast<int>(9 - i);
-            spec.endpoint.ip.clear();
-            spec.endpoint.port = static_cast<uint16_t>(port == 0 ? 0 : port + i);
-            plan->nodes.push_back(spec);
+            SimNodeSpec desc;
+            desc.site_type = static_cast<int>(type);
+            desc.priority = static_cast<int>(9 - i);
+            desc.endpoint.ip.clear();
+            desc.endpoint.port = static_cast<uint16_t>(port == 0 ? 0 : port + i);
+            plan->nodes.push_back(desc);
         }
     } else if (name == "node") {
         auto parts = Split(value, ':');
@@ -181,13 +181,13 @@ bool SimCommandLine::Apply(const std::string& name, const std::string& value, Si
             (parts.size() > 3 && parts[3] != "tls")) {
             return bad("expected TYPE:PRIORITY[:PORT[:tls]]");
         }
-        SimNodeSpec spec;
-        spec.site_type = static_cast<int>(type);
-        spec.priority = static_cast<int>(priority);
-        spec.endpoint.ip.clear();
-        spec.endpoint.port = static_cast<uint16_t>(port);
-        spec.endpoint.tls = parts.size() > 3;
-        plan->nodes.push_back(spec);
+        SimNodeSpec desc;
+        desc.site_type = static_cast<int>(type);
+        desc.priority = static_cast<int>(priority);
+        desc.endpoint.ip.clear();
+        desc.endpoint.port = static_cast<uint16_t>(port);
+        desc.endpoint.tls = parts.size() > 3;
+        plan->nodes.push_back(desc);
     } else if (name == "account") {
         size_t colon = value.find(':');
         if (colon == std::string::npos || colon == 0) {
@@ -247,18 +247,18 @@ bool SimCommandLine::Apply(const std::string& name, const std::string& value, Si
 
 void SimCommandLine::Finish(SimLaunchPlan* plan) {
     if (plan->discovery.empty()) {
-        SimDiscoverySpec spec;
-        spec.endpoint.ip.clear();
-        plan->discovery.push_back(spec);
+        SimDiscoverySpec desc;
+        desc.endpoint.ip.clear();
+        plan->discovery.push_back(desc);
     }
     if (plan->nodes.empty()) {
         for (int site : {1, 2}) {
             for (int i = 0; i < 2; ++i) {
-                SimNodeSpec spec;
-                spec.site_type = site;
-                spec.priority = 9 - i;
-                spec.endpoint.ip.clear();
-                plan->nodes.push_back(spec);
+                SimNodeSpec desc;
+                desc.site_type = site;
+                desc.priority = 9 - i;
+                desc.endpoint.ip.clear();
+                plan->nodes.push_back(desc);
             }
         }
     }
@@ -266,20 +266,20 @@ void SimCommandLine::Finish(SimLaunchPlan* plan) {
         plan->accounts.push_back({"demo", "demo", {}});
     }
     for (size_t i = 0; i < plan->discovery.size(); ++i) {
-        SimDiscoverySpec& spec = plan->discovery[i];
-        spec.name = "discovery" + std::to_string(i);
-        spec.endpoint.tls = spec.endpoint.tls || plan->all_tls;
-        if (spec.endpoint.ip.empty()) {
-            spec.endpoint.ip = plan->listen_ip;
+        SimDiscoverySpec& desc = plan->discovery[i];
+        desc.name = "discovery" + std::to_string(i);
+        desc.endpoint.tls = desc.endpoint.tls || plan->all_tls;
+        if (desc.endpoint.ip.empty()) {
+            desc.endpoint.ip = plan->listen_ip;
         }
     }
     std::map<int, int> in_site;
-    for (SimNodeSpec& spec : plan->nodes) {
-        spec.name =
-            "site" + std::to_string(spec.site_type) + "-node" + std::to_string(in_site[spec.site_type]++);
-        spec.endpoint.tls = spec.endpoint.tls || plan->all_tls;
-        if (spec.endpoint.ip.empty()) {
-            spec.endpoint.ip = plan->listen_ip;
+    for (SimNodeSpec& desc : plan->nodes) {
+        desc.name =
+            "site" + std::to_string(desc.site_type) + "-node" + std::to_string(in_site[desc.site_type]++);
+        desc.endpoint.tls = desc.endpoint.tls || plan->all_tls;
+        if (desc.endpoint.ip.empty()) {
+            desc.endpoint.ip = plan->listen_ip;
         }
     }
     if (plan->drop_after_seconds >= 0) {

@@ -33,9 +33,9 @@ constexpr int kRateTickMs = 10;
 
 }  // namespace
 
-SimDatafeedNode::SimDatafeedNode(SimNodeSpec spec, SimContext* context)
-    : SimServer(spec.name, spec.endpoint, context),
-      m_spec(std::move(spec)),
+SimDatafeedNode::SimDatafeedNode(SimNodeSpec desc, SimContext* context)
+    : SimServer(desc.name, desc.endpoint, context),
+      m_spec(std::move(desc)),
       m_feed(context->options.feed),
       m_factory(std::make_unique<SimRecordFactory>(*context->universe)),
       m_scratch(evbuffer_new()) {}
@@ -45,10 +45,10 @@ SimDatafeedNode::~SimDatafeedNode() {
     evbuffer_free(m_scratch);
 }
 
-SimNodeSpec SimDatafeedNode::Spec() const {
-    SimNodeSpec spec = m_spec;
-    spec.endpoint = Endpoint();
-    return spec;
+SimNodeSpec SimDatafeedNode::Describe() const {
+    SimNodeSpec desc = m_spec;
+    desc.endpoint = Endpoint();
+    return desc;
 }
 
 void SimDatafeedNode::SetFeedOptions(const SimFeedOptions& options) {

@@ -20,11 +20,11 @@ class SimFeedSession;
 // drains in firehose mode).
 class SimDatafeedNode : public SimServer {
 public:
-    SimDatafeedNode(SimNodeSpec spec, SimContext* context);
+    SimDatafeedNode(SimNodeSpec desc, SimContext* context);
     ~SimDatafeedNode() override;
 
     // The node as discovery publishes it (port resolved once started).
-    SimNodeSpec Spec() const;
+    SimNodeSpec Describe() const;
     // Applies to every connection from now on (rate, batching, compression, record limit).
     void SetFeedOptions(const SimFeedOptions& options);
     SimFeedOptions FeedOptions() const;

@@ -24,13 +24,13 @@ void SimService::AddAccount(const SimAccount& account) {
     m_accounts.AddAccount(account);
 }
 
-int SimService::AddDiscoveryServer(SimDiscoverySpec spec) {
+int SimService::AddDiscoveryServer(SimDiscoverySpec desc) {
     std::unique_lock<std::mutex> lock(m_mutex);
     int index = static_cast<int>(m_discovery.size());
-    if (spec.name.empty()) {
-        spec.name = "discovery" + std::to_string(index);
+    if (desc.name.empty()) {
+        desc.name = "discovery" + std::to_string(index);
     }
-    m_discovery.push_back(std::make_unique<SimDiscoveryServer>(spec.name, spec.endpoint, &m_context));
+    m_discovery.push_back(std::make_unique<SimDiscoveryServer>(desc.name, desc.endpoint, &m_context));
     SimServer* server = m_discovery.back().get();
     bool running = m_running;
     lock.unlock();
@@ -41,17 +41,17 @@ int SimService::AddDiscoveryServer(SimDiscoverySpec spec) {
     return index;
 }
 
-int SimService::AddDatafeedNode(SimNodeSpec spec) {
+int SimService::AddDatafeedNode(SimNodeSpec desc) {
     std::unique_lock<std::mutex> lock(m_mutex);
     int index = static_cast<int>(m_nodes.size());
-    if (spec.name.empty()) {
+    if (desc.name.empty()) {
         int in_site = 0;
         for (const auto& node : m_nodes) {
-            in_site += node->Spec().site_type == spec.site_type ? 1 : 0;
+            in_site += node->Describe().site_type == desc.site_type ? 1 : 0;
         }
-        spec.name = "site" + std::to_string(spec.site_type) + "-node" + std::to_string(in_site);
+        desc.name = "site" + std::to_string(desc.site_type) + "-node" + std::to_string(in_site);
     }
-    m_nodes.push_back(std::make_unique<SimDatafeedNode>(spec, &m_context));
+    m_nodes.push_back(std::make_unique<SimDatafeedNode>(desc, &m_context));
     SimServer* server = m_nodes.back().get();
     bool running = m_running;
     lock.unlock();
@@ -154,7 +154,7 @@ std::vector<SimNodeSpec> SimService::NodeTable() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<SimNodeSpec> table;
     for (const auto& node : m_nodes) {
-        table.push_back(node->Spec());
+        table.push_back(node->Describe());
     }
     return table;
 }

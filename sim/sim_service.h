@@ -46,8 +46,8 @@ public:
 
     void AddAccount(const SimAccount& account);
     // Servers may be added before or after Start (afterwards they start at once). The index is returned.
-    int AddDiscoveryServer(SimDiscoverySpec spec = SimDiscoverySpec());
-    int AddDatafeedNode(SimNodeSpec spec);
+    int AddDiscoveryServer(SimDiscoverySpec desc = SimDiscoverySpec());
+    int AddDatafeedNode(SimNodeSpec desc);
 
     // Starts every server; false with the reason in error (optional) if any cannot listen.
     bool Start(std::string* error = nullptr);

@@ -101,11 +101,11 @@ int main(int argc, char** argv) {
     for (const SimAccount& account : plan.accounts) {
         service.AddAccount(account);
     }
-    for (const SimDiscoverySpec& spec : plan.discovery) {
-        service.AddDiscoveryServer(spec);
+    for (const SimDiscoverySpec& desc : plan.discovery) {
+        service.AddDiscoveryServer(desc);
     }
-    for (const SimNodeSpec& spec : plan.nodes) {
-        service.AddDatafeedNode(spec);
+    for (const SimNodeSpec& desc : plan.nodes) {
+        service.AddDatafeedNode(desc);
     }
     if (!service.Start(&error)) {
         std::fprintf(stderr, "zel-sim: %s\n", error.c_str());

@@ -143,21 +143,21 @@ protected:
     // Adds n discovery servers on 127.0.0.<1..n> and starts the service.
     void StartDiscoveryServers(int n, bool tls = false) {
         for (int i = 0; i < n; ++i) {
-            SimDiscoverySpec spec;
-            spec.endpoint.ip = IpOf(i);
-            spec.endpoint.tls = tls;
-            m_service.AddDiscoveryServer(spec);
+            SimDiscoverySpec desc;
+            desc.endpoint.ip = IpOf(i);
+            desc.endpoint.tls = tls;
+            m_service.AddDiscoveryServer(desc);
         }
         std::string error;
         ASSERT_TRUE(m_service.Start(&error)) << error;
     }
 
     static SimNodeSpec NodeSpec(int site_type, int priority, std::string name = "") {
-        SimNodeSpec spec;
-        spec.name = std::move(name);
-        spec.site_type = site_type;
-        spec.priority = priority;
-        return spec;
+        SimNodeSpec desc;
+        desc.name = std::move(name);
+        desc.site_type = site_type;
+        desc.priority = priority;
+        return desc;
     }
 
     static std::string IpOf(int index) { return "127.0.0." + std::to_string(index + 1); }

@@ -22,11 +22,11 @@ protected:
         service = std::make_unique<SimService>(options);
         service->AddAccount({"alice", "secret", {}});
         for (int priority : {9, 5, 1}) {
-            SimNodeSpec spec;
-            spec.site_type = 1;
-            spec.priority = priority;
-            spec.endpoint.tls = tls;
-            service->AddDatafeedNode(spec);
+            SimNodeSpec desc;
+            desc.site_type = 1;
+            desc.priority = priority;
+            desc.endpoint.tls = tls;
+            service->AddDatafeedNode(desc);
         }
         std::string error;
         ASSERT_TRUE(service->Start(&error)) << error;
@@ -34,8 +34,8 @@ protected:
 
     void MakeRig(SSL_CTX* ctx = nullptr) {
         SiteNodeMap nodes;
-        for (const auto& spec : service->NodeTable()) {
-            nodes.emplace(spec.priority, ServerHost(spec.endpoint.ip, spec.endpoint.port, spec.endpoint.tls));
+        for (const auto& desc : service->NodeTable()) {
+            nodes.emplace(desc.priority, ServerHost(desc.endpoint.ip, desc.endpoint.port, desc.endpoint.tls));
         }
         rig = std::make_unique<ConnectionRig>(nodes, 1, ctx);
         rig->token = service->Accounts().IssueToken("alice");
