@@ -26,7 +26,6 @@ using com::mivo::zel::model::MetaData;
 
 namespace {
 
-constexpr char kMaskedSecret[] = "******";
 
 std::string ToJson(const google::protobuf::Message& message) {
     std::string json;
@@ -40,7 +39,7 @@ std::string ToLoggedJson(const LoginResponse& response) {
         return ToJson(response);
     }
     LoginResponse shown(response);
-    shown.set_token(kMaskedSecret);
+    shown.set_token(ServiceContract::MASKED_SECRET);
     return ToJson(shown);
 }
 

@@ -10,6 +10,7 @@
 #include "common/multi_platform_kits.h"
 #include "common/standard_lib_kits.h"
 #include "protocol/wire_order.h"
+#include "protocol/service_contract.h"
 
 namespace com::mivo::kmr::client {
 
@@ -34,7 +35,6 @@ constexpr int kPrefixLength = 4;
 constexpr int kFrameOverhead = MessageHeader::SIZE + kPrefixLength;
 constexpr char kAppVersion[] = "1.0.0";
 // Shown in log lines in place of passwords and tokens.
-constexpr char kMasked[] = "******";
 
 std::string ToJson(const google::protobuf::Message& message) {
     std::string json;
@@ -161,7 +161,7 @@ int NuvexiaMessage::PrepareLoginRequest(char*& buf, ELoginType login_type, const
         // The round trip proves the cipher text usable; its clear text never
         // reaches a log, only whether it came back whole.
         const std::string clear = std_kits->DecodeByAesEcbPkcs5padding(cipher);
-        InfoPrint("login beign, pw: %s", clear == secret ? kMasked : "");
+        InfoPrint("login beign, pw: %s", clear == secret ? ServiceContract::MASKED_SECRET : "");
     }
 
     MultiPlatformKits* kits = MultiPlatformKits::GetInstance();
@@ -179,10 +179,10 @@ int NuvexiaMessage::PrepareLoginRequest(char*& buf, ELoginType login_type, const
     // Secrets are masked in a copy; the frame carries the real values.
     LoginRequest shown(request);
     if (shown.has_uwp() && !shown.uwp().password().empty()) {
-        shown.mutable_uwp()->set_password(kMasked);
+        shown.mutable_uwp()->set_password(ServiceContract::MASKED_SECRET);
     }
     if (shown.has_uwt() && !shown.uwt().token().empty()) {
-        shown.mutable_uwt()->set_token(kMasked);
+        shown.mutable_uwt()->set_token(ServiceContract::MASKED_SECRET);
     }
     InfoPrint("PrepareLoginRequest, login requset: %s", ToJson(shown).c_str());
 

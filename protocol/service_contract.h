@@ -21,6 +21,8 @@ public:
     static constexpr int MAX_FRAME_LENGTH = HEADER_LENGTH + MAX_META_LENGTH + MAX_PAYLOAD_LENGTH;
     // The int32 in front of every request and response body.
     static constexpr int PAYLOAD_PREFIX_LENGTH = 4;
+    // What log lines show in place of a password or token.
+    static constexpr const char* MASKED_SECRET = "******";
     // A discovery login response body is never longer than this.
     static constexpr int MAX_DISCOVERY_RESPONSE_BODY = 1024;
 

@@ -10,12 +10,12 @@
 #include "python/json_parameters.h"
 #include "python/json_ref.h"
 #include "python/module_bridge.h"
+#include "protocol/service_contract.h"
 
 namespace com::mivo::kmr::client {
 
 namespace {
 
-const char* const kMask = "******";
 
 std::mutex s_login_state_mutex;
 std::string s_cert_folder = "./cert";
@@ -56,7 +56,7 @@ std::string MaskPasswords(const std::string& text) {
         }
         masked.append(text, copied, pos - copied);
         masked += '"';
-        masked += kMask;
+        masked += ServiceContract::MASKED_SECRET;
         masked += '"';
         copied = end;
     }
@@ -111,7 +111,7 @@ void ReadLoginObject(json_t* root, LoginParameters* parameters) {
     value = json_object_get(root, "Password");
     if (json_is_string(value)) {
         parameters->password = json_string_value(value);
-        DebugPrint("Password: %s \r\n", kMask);
+        DebugPrint("Password: %s \r\n", ServiceContract::MASKED_SECRET);
     }
     value = json_object_get(root, "CertFolder");
     if (json_is_string(value)) {
