@@ -52,6 +52,7 @@
 #include "pipeline/data_disruptor.h"
 #include "pipeline/decompress_thread.h"
 #include "pipeline/raw_data.h"
+#include "pipeline/site_counters.h"
 #include "pipeline/spsc_queue_opt.h"
 #include "pipeline/thread_pool.h"
 #include "pipeline/worker_thread.h"
