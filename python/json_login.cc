@@ -7,15 +7,14 @@
 #include "client/client_factory.h"
 #include "common/base_log.h"
 #include "common/client_config.h"
+#include "protocol/service_contract.h"
 #include "python/json_parameters.h"
 #include "python/json_ref.h"
 #include "python/module_bridge.h"
-#include "protocol/service_contract.h"
 
 namespace com::mivo::kmr::client {
 
 namespace {
-
 
 std::mutex s_login_state_mutex;
 std::string s_cert_folder = "./cert";

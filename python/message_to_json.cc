@@ -1,7 +1,9 @@
 #include "python/message_to_json.h"
 
+#include <cmath>
 #include <vector>
 
+#include "python/json_record_writer.h"
 #include "python/json_ref.h"
 
 namespace com::mivo::kmr::client {
@@ -15,23 +17,6 @@ using google::protobuf::Reflection;
 
 const char* const kFailToConvert = "Fail to convert to json";
 
-// Protobuf 3.12 left a proto3 float or double holding -0.0 out of ListFields
-// like 0.0; later releases compare bit patterns and list it. Readers of the
-// text rely on the older rule, so -0.0 is skipped here explicitly.
-bool IsZeroReal(const Message& message, const Reflection* reflection, const FieldDescriptor* field) {
-    if (field->has_presence()) {
-        return false;
-    }
-    switch (field->cpp_type()) {
-        case FieldDescriptor::CPPTYPE_DOUBLE:
-            return reflection->GetDouble(message, field) == 0.0;
-        case FieldDescriptor::CPPTYPE_FLOAT:
-            return reflection->GetFloat(message, field) == 0.0f;
-        default:
-            return false;
-    }
-}
-
 // json_string takes a NUL-terminated text, which cuts it at its first NUL.
 json_t* StringToJson(const Message& message, const Reflection* reflection, const FieldDescriptor* field,
                      int index) {
@@ -40,9 +25,21 @@ json_t* StringToJson(const Message& message, const Reflection* reflection, const
                                    ? reflection->GetRepeatedStringReference(message, field, index, &scratch)
                                    : reflection->GetStringReference(message, field, &scratch);
     if (field->type() == FieldDescriptor::TYPE_BYTES) {
-        return json_string(encode_base64(value).c_str());
+        return json_string(JsonRecordWriter::EncodeBase64(value).c_str());
     }
     return json_string(value.c_str());
+}
+
+// JSON has no number for these; they travel as protobuf's JSON mapping
+// writes them.
+json_t* RealToJson(double value) {
+    if (std::isnan(value)) {
+        return json_string("NaN");
+    }
+    if (std::isinf(value)) {
+        return json_string(value > 0 ? "Infinity" : "-Infinity");
+    }
+    return json_real(value);
 }
 
 int DumpToString(const char* buffer, size_t size, void* data) {
@@ -75,13 +72,13 @@ json_t* field_to_json(const Message& message, const FieldDescriptor* field, int 
                                                  : reflection->GetUInt64(message, field)));
             break;
         case FieldDescriptor::CPPTYPE_DOUBLE:
-            value = json_real(repeated ? reflection->GetRepeatedDouble(message, field, index)
-                                       : reflection->GetDouble(message, field));
+            value = RealToJson(repeated ? reflection->GetRepeatedDouble(message, field, index)
+                                        : reflection->GetDouble(message, field));
             break;
         case FieldDescriptor::CPPTYPE_FLOAT:
             value =
-                json_real(static_cast<double>(repeated ? reflection->GetRepeatedFloat(message, field, index)
-                                                       : reflection->GetFloat(message, field)));
+                RealToJson(static_cast<double>(repeated ? reflection->GetRepeatedFloat(message, field, index)
+                                                        : reflection->GetFloat(message, field)));
             break;
         case FieldDescriptor::CPPTYPE_BOOL:
             value = json_boolean(repeated ? reflection->GetRepeatedBool(message, field, index)
@@ -135,7 +132,7 @@ json_t* message_to_json_value(const Message& message) {
             }
             value = array.release();
         } else {
-            if (!reflection->HasField(message, field) || IsZeroReal(message, reflection, field)) {
+            if (!reflection->HasField(message, field) || JsonRecordWriter::IsZeroReal(message, field)) {
                 continue;
             }
             value = field_to_json(message, field, 0);
@@ -154,33 +151,6 @@ std::string message_to_json(const Message& message) {
     JsonRef root(message_to_json_value(message));
     if (root.get() != nullptr) {
         json_dump_callback(root.get(), DumpToString, &text, 0);
-    }
-    return text;
-}
-
-std::string encode_base64(const std::string& bytes) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    text.reserve((bytes.size() + 2) / 3 * 4);
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
-        const uint32_t triple = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-        text += kAlphabet[(triple >> 18) & 0x3F];
-        text += kAlphabet[(triple >> 12) & 0x3F];
-        text += kAlphabet[(triple >> 6) & 0x3F];
-        text += kAlphabet[triple & 0x3F];
-    }
-    const size_t rest = bytes.size() - i;
-    if (rest > 0) {
-        uint32_t triple = data[i] << 16;
-        if (rest == 2) {
-            triple |= data[i + 1] << 8;
-        }
-        text += kAlphabet[(triple >> 18) & 0x3F];
-        text += kAlphabet[(triple >> 12) & 0x3F];
-        text += rest == 2 ? kAlphabet[(triple >> 6) & 0x3F] : '=';
-        text += '=';
     }
     return text;
 }

@@ -9,12 +9,16 @@
 
 namespace com::mivo::kmr::client {
 
-// Renders any message of the schema as one line of JSON by reflection:
-// members in ascending field number, keyed by the declared field name, enums
-// as numbers, uint64 as its signed bit pattern, text cut at its first NUL,
-// bytes as base64. Fields holding their default value are left out.
-// Throws j2pb_error when a field value has no JSON form; a message without
-// descriptor or reflection gives "".
+// Renders any message of the schema as one line of JSON by building a
+// jansson tree through reflection: the definition of the text Python
+// callbacks receive, kept as the reference that JsonRecordWriter (which
+// delivers it) is checked and measured against. Members in ascending field
+// number, keyed by the declared field name, enums as numbers, uint64 as its
+// signed bit pattern, text cut at its first NUL, bytes as base64, NaN and
+// infinities as the texts "NaN", "Infinity", "-Infinity". Fields holding
+// their default value are left out.
+// Throws j2pb_error when a field value has no JSON form (text that is not
+// UTF-8); a message without descriptor or reflection gives "".
 std::string message_to_json(const google::protobuf::Message& message);
 
 // The JSON object of the message (caller owns one reference), or null when
@@ -25,8 +29,5 @@ json_t* message_to_json_value(const google::protobuf::Message& message);
 // reference). Throws j2pb_error.
 json_t* field_to_json(const google::protobuf::Message& message,
                       const google::protobuf::FieldDescriptor* field, int index);
-
-// RFC 4648 base64, padded, without line breaks.
-std::string encode_base64(const std::string& bytes);
 
 }  // namespace com::mivo::kmr::client

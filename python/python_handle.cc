@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "common/base_log.h"
-#include "python/message_to_json.h"
+#include "python/json_record_writer.h"
 
 namespace com::mivo::kmr::client {
 
@@ -88,7 +88,7 @@ void PythonHandle::ForwardMessage(const google::protobuf::Message& message, cons
                                   TextOperation operation, const char* name) {
     std::string text;
     try {
-        text = message_to_json(message);
+        text = JsonRecordWriter::Write(message);
     } catch (const j2pb_error& e) {
         ErrorPrint("%s %s", failure_line, e.what());
         return;

@@ -100,9 +100,15 @@ TEST(PythonHandle, FailuresAreContainedAndDeliveryGoesOn) {
     handle.SetNotify(&notify);
 
     MarketData broken = Record(3);
-    broken.mutable_mdstock()->set_lastpx(std::nan(""));
+    broken.mutable_mdstock()->set_symbol("\xff");
     EXPECT_NO_THROW(handle.OnMarketData(broken));  // no JSON form: dropped
     EXPECT_TRUE(notify.texts.empty());
+    MarketData unusual = Record(3);
+    unusual.mutable_mdstock()->set_lastpx(std::nan(""));
+    handle.OnMarketData(unusual);  // delivered, NaN as a text
+    ASSERT_EQ(notify.texts.size(), 1u);
+    EXPECT_EQ(notify.texts[0], "{\"ZELMessageChannel\": 3, \"MDStock\": {\"LastPx\": \"NaN\"}}");
+    notify.texts.clear();
 
     notify.throw_on_market_data = true;
     EXPECT_NO_THROW(handle.OnMarketData(Record(4)));

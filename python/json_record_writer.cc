@@ -1,0 +1,372 @@
+#include "python/json_record_writer.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+namespace com::mivo::kmr::client {
+
+namespace {
+
+using google::protobuf::Descriptor;
+using google::protobuf::FieldDescriptor;
+using google::protobuf::Message;
+using google::protobuf::Reflection;
+
+const char* const kFailToConvert = "Fail to convert to json";
+
+// One member of a message kind: its field and its key text ("name": ).
+struct Member {
+    const FieldDescriptor* field;
+    std::string key;
+};
+
+// The members of a message kind in ascending field number. Kinds with
+// extension ranges are walked through ListFields instead, which also finds
+// the extensions set on the message.
+struct Plan {
+    std::vector<Member> members;
+    bool has_extensions = false;
+};
+
+std::string KeyOf(const FieldDescriptor* field) {
+    return "\"" + (field->is_extension() ? field->full_name() : field->name()) + "\": ";
+}
+
+// Plans are built once per kind and thread: the callback threads write
+// concurrently and a lookup must not take a lock.
+const Plan& PlanOf(const Descriptor* descriptor) {
+    thread_local std::unordered_map<const Descriptor*, Plan> s_plans;
+    auto found = s_plans.find(descriptor);
+    if (found != s_plans.end()) {
+        return found->second;
+    }
+    Plan plan;
+    plan.has_extensions = descriptor->extension_range_count() > 0;
+    for (int i = 0; i < descriptor->field_count(); ++i) {
+        plan.members.push_back({descriptor->field(i), KeyOf(descriptor->field(i))});
+    }
+    std::sort(plan.members.begin(), plan.members.end(),
+              [](const Member& a, const Member& b) { return a.field->number() < b.field->number(); });
+    return s_plans.emplace(descriptor, std::move(plan)).first->second;
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsUtf8(const unsigned char* text, size_t length) {
+    size_t i = 0;
+    while (i < length) {
+        const unsigned char lead = text[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t count = 0;
+        uint32_t point = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            count = 2;
+            point = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            count = 3;
+            point = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            count = 4;
+            point = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (count > length - i) {
+            return false;
+        }
+        for (size_t k = 1; k < count; ++k) {
+            const unsigned char next = text[i + k];
+            if (next < 0x80 || next > 0xBF) {
+                return false;
+            }
+            point = (point << 6) | (next & 0x3F);
+        }
+        if (point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF) || (count == 3 && point < 0x800) ||
+            (count == 4 && point < 0x10000)) {
+            return false;
+        }
+        i += count;
+    }
+    return true;
+}
+
+void AppendText(const FieldDescriptor* field, const std::string& value, std::string* out) {
+    // The text ends at its first NUL, as a C string would.
+    const char* data = value.data();
+    const void* nul = std::memchr(data, '\0', value.size());
+    const size_t length =
+        nul == nullptr ? value.size() : static_cast<size_t>(static_cast<const char*>(nul) - data);
+    if (!IsUtf8(reinterpret_cast<const unsigned char*>(data), length)) {
+        throw j2pb_error(field, kFailToConvert);
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    out->push_back('"');
+    size_t run = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(data[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') {
+            continue;
+        }
+        out->append(data + run, i - run);
+        run = i + 1;
+        switch (c) {
+            case '"':
+                out->append("\\\"");
+                break;
+            case '\\':
+                out->append("\\\\");
+                break;
+            case '\b':
+                out->append("\\b");
+                break;
+            case '\f':
+                out->append("\\f");
+                break;
+            case '\n':
+                out->append("\\n");
+                break;
+            case '\r':
+                out->append("\\r");
+                break;
+            case '\t':
+                out->append("\\t");
+                break;
+            default: {
+                const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0x0F]};
+                out->append(escape, sizeof(escape));
+                break;
+            }
+        }
+    }
+    out->append(data + run, length - run);
+    out->push_back('"');
+}
+
+template <typename Integer>
+void AppendInteger(Integer value, std::string* out) {
+    char buffer[24];
+    const char* end = std::to_chars(buffer, buffer + sizeof(buffer), value).ptr;
+    out->append(buffer, static_cast<size_t>(end - buffer));
+}
+
+void AppendMessage(const Message& message, std::string* out);
+
+void AppendValue(const Message& message, const Reflection* reflection, const FieldDescriptor* field,
+                 int index, std::string* out) {
+    const bool repeated = field->is_repeated();
+    switch (field->cpp_type()) {
+        case FieldDescriptor::CPPTYPE_INT32:
+            AppendInteger(repeated ? reflection->GetRepeatedInt32(message, field, index)
+                                   : reflection->GetInt32(message, field),
+                          out);
+            break;
+        case FieldDescriptor::CPPTYPE_INT64:
+            AppendInteger(repeated ? reflection->GetRepeatedInt64(message, field, index)
+                                   : reflection->GetInt64(message, field),
+                          out);
+            break;
+        case FieldDescriptor::CPPTYPE_UINT32:
+            AppendInteger(repeated ? reflection->GetRepeatedUInt32(message, field, index)
+                                   : reflection->GetUInt32(message, field),
+                          out);
+            break;
+        case FieldDescriptor::CPPTYPE_UINT64:
+            AppendInteger(static_cast<int64_t>(repeated ? reflection->GetRepeatedUInt64(message, field, index)
+                                                        : reflection->GetUInt64(message, field)),
+                          out);
+            break;
+        case FieldDescriptor::CPPTYPE_DOUBLE:
+            JsonRecordWriter::AppendReal(repeated ? reflection->GetRepeatedDouble(message, field, index)
+                                                  : reflection->GetDouble(message, field),
+                                         out);
+            break;
+        case FieldDescriptor::CPPTYPE_FLOAT:
+            JsonRecordWriter::AppendReal(
+                static_cast<double>(repeated ? reflection->GetRepeatedFloat(message, field, index)
+                                             : reflection->GetFloat(message, field)),
+                out);
+            break;
+        case FieldDescriptor::CPPTYPE_BOOL:
+            out->append((repeated ? reflection->GetRepeatedBool(message, field, index)
+                                  : reflection->GetBool(message, field))
+                            ? "true"
+                            : "false");
+            break;
+        case FieldDescriptor::CPPTYPE_ENUM:
+            AppendInteger(repeated ? reflection->GetRepeatedEnumValue(message, field, index)
+                                   : reflection->GetEnumValue(message, field),
+                          out);
+            break;
+        case FieldDescriptor::CPPTYPE_STRING: {
+            std::string scratch;
+            const std::string& value =
+                repeated ? reflection->GetRepeatedStringReference(message, field, index, &scratch)
+                         : reflection->GetStringReference(message, field, &scratch);
+            if (field->type() == FieldDescriptor::TYPE_BYTES) {
+                out->push_back('"');
+                out->append(JsonRecordWriter::EncodeBase64(value));
+                out->push_back('"');
+            } else {
+                AppendText(field, value, out);
+            }
+            break;
+        }
+        case FieldDescriptor::CPPTYPE_MESSAGE:
+            AppendMessage(repeated ? reflection->GetRepeatedMessage(message, field, index)
+                                   : reflection->GetMessage(message, field),
+                          out);
+            break;
+    }
+}
+
+// Appends one member when its field holds a value; returns whether it did.
+bool AppendMember(const Message& message, const Reflection* reflection, const FieldDescriptor* field,
+                  const std::string& key, bool first, std::string* out) {
+    if (field->is_repeated()) {
+        const int count = reflection->FieldSize(message, field);
+        if (count == 0) {
+            return false;
+        }
+        out->append(first ? "" : ", ");
+        out->append(key);
+        out->push_back('[');
+        for (int i = 0; i < count; ++i) {
+            if (i > 0) {
+                out->append(", ");
+            }
+            AppendValue(message, reflection, field, i, out);
+        }
+        out->push_back(']');
+        return true;
+    }
+    if (!reflection->HasField(message, field) || JsonRecordWriter::IsZeroReal(message, field)) {
+        return false;
+    }
+    out->append(first ? "" : ", ");
+    out->append(key);
+    AppendValue(message, reflection, field, 0, out);
+    return true;
+}
+
+void AppendMessage(const Message& message, std::string* out) {
+    const Descriptor* descriptor = message.GetDescriptor();
+    const Reflection* reflection = message.GetReflection();
+    if (descriptor == nullptr || reflection == nullptr) {
+        return;
+    }
+    const Plan& plan = PlanOf(descriptor);
+    out->push_back('{');
+    bool first = true;
+    if (plan.has_extensions) {
+        std::vector<const FieldDescriptor*> fields;
+        reflection->ListFields(message, &fields);
+        for (const FieldDescriptor* field : fields) {
+            if (AppendMember(message, reflection, field, KeyOf(field), first, out)) {
+                first = false;
+            }
+        }
+    } else {
+        for (const Member& member : plan.members) {
+            if (AppendMember(message, reflection, member.field, member.key, first, out)) {
+                first = false;
+            }
+        }
+    }
+    out->push_back('}');
+}
+
+}  // namespace
+
+void JsonRecordWriter::Append(const Message& message, std::string* out) {
+    AppendMessage(message, out);
+}
+
+std::string JsonRecordWriter::Write(const Message& message) {
+    std::string text;
+    AppendMessage(message, &text);
+    return text;
+}
+
+void JsonRecordWriter::AppendReal(double value, std::string* out) {
+    if (std::isnan(value)) {
+        out->append("\"NaN\"");
+        return;
+    }
+    if (std::isinf(value)) {
+        out->append(value > 0 ? "\"Infinity\"" : "\"-Infinity\"");
+        return;
+    }
+    char buffer[40];
+    const char* const start = buffer;
+    const char* end =
+        std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::general, 17).ptr;
+    const char* exponent = std::find(start, end, 'e');
+    if (exponent == end) {
+        out->append(buffer, static_cast<size_t>(end - buffer));
+        // A whole number keeps a fraction so that it reads back as a real.
+        if (std::find(start, end, '.') == end) {
+            out->append(".0");
+        }
+        return;
+    }
+    // "1e+20" becomes "1e20", "1e-05" becomes "1e-5".
+    out->append(buffer, static_cast<size_t>(exponent + 1 - buffer));
+    const char* digits = exponent + 1;
+    if (*digits == '-') {
+        out->push_back('-');
+    }
+    ++digits;
+    while (digits < end - 1 && *digits == '0') {
+        ++digits;
+    }
+    out->append(digits, static_cast<size_t>(end - digits));
+}
+
+bool JsonRecordWriter::IsZeroReal(const Message& message, const FieldDescriptor* field) {
+    if (field->has_presence()) {
+        return false;
+    }
+    switch (field->cpp_type()) {
+        case FieldDescriptor::CPPTYPE_DOUBLE:
+            return message.GetReflection()->GetDouble(message, field) == 0.0;
+        case FieldDescriptor::CPPTYPE_FLOAT:
+            return message.GetReflection()->GetFloat(message, field) == 0.0f;
+        default:
+            return false;
+    }
+}
+
+std::string JsonRecordWriter::EncodeBase64(const std::string& bytes) {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const uint32_t triple = static_cast<uint32_t>(data[i] << 16 | data[i + 1] << 8 | data[i + 2]);
+        text += kAlphabet[(triple >> 18) & 0x3F];
+        text += kAlphabet[(triple >> 12) & 0x3F];
+        text += kAlphabet[(triple >> 6) & 0x3F];
+        text += kAlphabet[triple & 0x3F];
+    }
+    const size_t rest = bytes.size() - i;
+    if (rest > 0) {
+        uint32_t triple = static_cast<uint32_t>(data[i] << 16);
+        if (rest == 2) {
+            triple |= static_cast<uint32_t>(data[i + 1] << 8);
+        }
+        text += kAlphabet[(triple >> 18) & 0x3F];
+        text += kAlphabet[(triple >> 12) & 0x3F];
+        text += rest == 2 ? kAlphabet[(triple >> 6) & 0x3F] : '=';
+        text += '=';
+    }
+    return text;
+}
+
+}  // namespace com::mivo::kmr::client
