@@ -29,6 +29,10 @@ PythonHandle* ModuleBridge::Get() {
 
 void ModuleBridge::Destroy() {
     std::lock_guard<std::mutex> lock(s_bridge_mutex);
+    if (s_bridge != nullptr) {
+        // Callback threads waiting for room in the delivery return at once.
+        s_bridge->StopDelivery();
+    }
     if (s_client_alive) {
         // The client would go on calling a deleted handler.
         ClientFactory::Uninstance();
@@ -36,6 +40,20 @@ void ModuleBridge::Destroy() {
     }
     delete s_bridge;
     s_bridge = nullptr;
+}
+
+void ModuleBridge::DestroyClient() {
+    PythonHandle* bridge = Get();
+    if (bridge != nullptr) {
+        // The client's callback threads must not wait for a slow Python
+        // handler to drain the records they queued before they can end.
+        bridge->StopDelivery();
+    }
+    ClientFactory::Uninstance();
+    ClientDestroyed();
+    if (bridge != nullptr) {
+        bridge->ResumeDelivery();
+    }
 }
 
 void ModuleBridge::ClientCreated() {

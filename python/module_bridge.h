@@ -15,6 +15,10 @@ public:
     // Tears down a client still holding the bridge, then deletes the bridge.
     static void Destroy();
 
+    // Stops and destroys the factory's client, dropping the records still
+    // waiting for Python.
+    static void DestroyClient();
+
     // The factory's client was created (or found) with the bridge.
     static void ClientCreated();
     // The factory's client was destroyed.

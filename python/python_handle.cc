@@ -1,9 +1,7 @@
 #include "python/python_handle.h"
 
 #include <chrono>
-#include <cstring>
 #include <exception>
-#include <memory>
 #include <thread>
 
 #include "common/base_log.h"
@@ -67,6 +65,8 @@ private:
     Notify* m_notify = nullptr;
 };
 
+PythonHandle::PythonHandle() : m_delivery([this](std::string& text) { DeliverMarketData(text); }) {}
+
 void PythonHandle::SetNotify(Notify* notify) {
     std::lock_guard<std::mutex> lock(m_set_mutex);
     m_notify.store(notify);
@@ -84,27 +84,34 @@ void PythonHandle::Forward(const char* name, Call&& call) {
     }
 }
 
-void PythonHandle::ForwardMessage(const google::protobuf::Message& message, const char* failure_line,
-                                  TextOperation operation, const char* name) {
+std::string PythonHandle::ToJson(const google::protobuf::Message& message, const char* failure_line) {
     std::string text;
     try {
-        text = JsonRecordWriter::Write(message);
+        JsonRecordWriter::Append(message, &text);
     } catch (const j2pb_error& e) {
         ErrorPrint("%s %s", failure_line, e.what());
-        return;
+        return std::string();
     }
     if (text.empty()) {
         ErrorPrint("%s", failure_line);
+    }
+    return text;
+}
+
+void PythonHandle::ForwardMessage(const google::protobuf::Message& message, const char* failure_line,
+                                  TextOperation operation, const char* name) {
+    std::string text = ToJson(message, failure_line);
+    if (text.empty() || GetNotify() == nullptr) {
         return;
     }
-    if (GetNotify() == nullptr) {
-        return;
-    }
-    // Python may write through the pointer (memmove), so it gets its own
-    // buffer, valid for the duration of the call only.
-    std::unique_ptr<char[]> buffer(new char[text.size() + 1]());
-    std::memcpy(buffer.get(), text.c_str(), text.size() + 1);
-    Forward(name, [&](Notify* notify) { (notify->*operation)(buffer.get(), static_cast<int>(text.size())); });
+    // Python may write through the pointer (memmove): the text is this
+    // call's own, NUL-terminated, valid for the duration of the call only.
+    Forward(name, [&](Notify* notify) { (notify->*operation)(text.data(), static_cast<int>(text.size())); });
+}
+
+void PythonHandle::DeliverMarketData(std::string& text) {
+    Forward("OnMarketData",
+            [&](Notify* notify) { notify->OnMarketData(text.data(), static_cast<int>(text.size())); });
 }
 
 void PythonHandle::OnSubscribeResponse(const com::mivo::zel::model::SubscribeResponse& response) {
@@ -112,7 +119,13 @@ void PythonHandle::OnSubscribeResponse(const com::mivo::zel::model::SubscribeRes
 }
 
 void PythonHandle::OnMarketData(const com::mivo::zel::model::MarketData& data) {
-    ForwardMessage(data, kMarketDataFailed, &Notify::OnMarketData, "OnMarketData");
+    if (GetNotify() == nullptr) {
+        return;  // nobody to write it for
+    }
+    std::string text = ToJson(data, kMarketDataFailed);
+    if (!text.empty()) {
+        m_delivery.Put(std::move(text));
+    }
 }
 
 void PythonHandle::OnLoginDiscoveryResponse(const com::mivo::zel::model::LoginResponse& response) {

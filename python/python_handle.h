@@ -7,17 +7,21 @@
 
 #include "client/message_handle.h"
 #include "python/notify.h"
+#include "python/record_delivery.h"
 
 namespace com::mivo::kmr::client {
 
 // The library's callback handler on the Python path: renders messages as
 // JSON and forwards every callback to the registered Notify (not owned).
-// Failures inside a callback (a message without a JSON form, a Python
-// method that raised) are logged and contained here, so the library thread
-// goes on with its next record.
+// Market data is written on the callback thread that received it and
+// reaches Python through a RecordDelivery, in batches per take of the
+// interpreter lock; the other callbacks are forwarded on the library thread
+// that made them. Failures inside a callback (a message without a JSON form,
+// a Python method that raised) are logged and contained here, so the library
+// thread goes on with its next record.
 class PythonHandle : public MessageHandle {
 public:
-    PythonHandle() = default;
+    PythonHandle();
     ~PythonHandle() override = default;
     PythonHandle(const PythonHandle&) = delete;
     PythonHandle& operator=(const PythonHandle&) = delete;
@@ -27,6 +31,15 @@ public:
     // free it; callbacks never wait for a registration.
     void SetNotify(Notify* notify);
     Notify* GetNotify() const { return m_notify.load(); }
+
+    // Drops the market data waiting for Python and refuses more until
+    // ResumeDelivery, so that a client being torn down never waits for a
+    // slow Python handler.
+    void StopDelivery() { m_delivery.Stop(); }
+    void ResumeDelivery() { m_delivery.Resume(); }
+    // Returns once the market data received so far reached Python (or was
+    // dropped).
+    void WaitDelivered() { m_delivery.WaitDelivered(); }
 
     void OnSubscribeResponse(const com::mivo::zel::model::SubscribeResponse& response) override;
     void OnMarketData(const com::mivo::zel::model::MarketData& data) override;
@@ -49,6 +62,11 @@ private:
     template <typename Call>
     void Forward(const char* name, Call&& call);
 
+    // The message's JSON, or "" (logged) when it has none.
+    static std::string ToJson(const google::protobuf::Message& message, const char* failure_line);
+    // On the delivery thread.
+    void DeliverMarketData(std::string& text);
+
     // Converts, copies into a fresh buffer and calls the operation with it.
     void ForwardMessage(const google::protobuf::Message& message, const char* failure_line,
                         TextOperation operation, const char* name);
@@ -59,6 +77,8 @@ private:
     std::atomic<unsigned> m_epoch{0};
     std::atomic<int> m_readers[2] = {};
     std::mutex m_set_mutex;
+    // Last: its thread ends before the members it uses go.
+    RecordDelivery m_delivery;
 };
 
 }  // namespace com::mivo::kmr::client

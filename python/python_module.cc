@@ -8,7 +8,6 @@
 #include "python/module_bridge.h"
 
 using com::mivo::kmr::client::ClientConfig;
-using com::mivo::kmr::client::ClientFactory;
 using com::mivo::kmr::client::ModuleBridge;
 
 int QUERY_TYPE_BASE_INFORMATION = 1011;
@@ -51,8 +50,7 @@ int python_login(const char* json, int reserved) {
 }
 
 void python_logout() {
-    ClientFactory::Uninstance();
-    ModuleBridge::ClientDestroyed();
+    ModuleBridge::DestroyClient();
 }
 
 int python_subscribeByDataType(const char* json, int reserved) {

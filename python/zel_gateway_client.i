@@ -4,7 +4,16 @@
 %module(directors="1", threads="1") zel_gateway_client
 
 %{
+#include "python/python_gil.h"
 #include "python/python_module.h"
+#include "python/record_delivery.h"
+%}
+
+// Market data reaches Python from the delivery thread, which takes the
+// interpreter lock once per batch.
+%init %{
+    static com::mivo::kmr::client::PythonGil s_python_gil;
+    com::mivo::kmr::client::RecordDelivery::UseInterpreterLock(&s_python_gil);
 %}
 
 %include <exception.i>

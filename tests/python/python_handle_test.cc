@@ -63,6 +63,7 @@ TEST(PythonHandle, ForwardsMessagesAsJsonAndTextsAsCharacters) {
     handle.SetNotify(&notify);
 
     handle.OnMarketData(Record(7));
+    handle.WaitDelivered();
     ASSERT_EQ(notify.texts.size(), 1u);
     EXPECT_EQ(notify.texts[0], "{\"ZELMessageChannel\": 7, \"MDStock\": {\"LastPx\": 1.25}}");
 
@@ -89,6 +90,7 @@ TEST(PythonHandle, NothingForwardedWithoutNotify) {
     handle.SetNotify(nullptr);
     handle.OnMarketData(Record(2));
     handle.OnLoginDataServiceFailed();
+    handle.WaitDelivered();
     EXPECT_TRUE(notify.texts.empty());
     EXPECT_TRUE(notify.sites.empty());
     EXPECT_EQ(notify.service_failures, 0);
@@ -106,6 +108,7 @@ TEST(PythonHandle, FailuresAreContainedAndDeliveryGoesOn) {
     MarketData unusual = Record(3);
     unusual.mutable_mdstock()->set_lastpx(std::nan(""));
     handle.OnMarketData(unusual);  // delivered, NaN as a text
+    handle.WaitDelivered();
     ASSERT_EQ(notify.texts.size(), 1u);
     EXPECT_EQ(notify.texts[0], "{\"ZELMessageChannel\": 3, \"MDStock\": {\"LastPx\": \"NaN\"}}");
     notify.texts.clear();
@@ -113,6 +116,7 @@ TEST(PythonHandle, FailuresAreContainedAndDeliveryGoesOn) {
     notify.throw_on_market_data = true;
     EXPECT_NO_THROW(handle.OnMarketData(Record(4)));
     EXPECT_NO_THROW(handle.OnMarketData(Record(5)));
+    handle.WaitDelivered();
     ASSERT_EQ(notify.texts.size(), 2u);
     EXPECT_NE(notify.texts[1].find("\"ZELMessageChannel\": 5"), std::string::npos);
 }
@@ -137,6 +141,7 @@ TEST(PythonHandle, RegistrationSwapsUnderConcurrentDelivery) {
         handle.SetNotify(i % 2 ? &first : &second);
     }
     deliver.join();
+    handle.WaitDelivered();
     EXPECT_EQ(first.count + second.count, 2000);
 }
 
@@ -187,6 +192,7 @@ TEST(PythonHandle, RegistrationWaitsForCallbacksOnThePreviousNotify) {
     handle.SetNotify(&blocking);
     handle.OnMarketData(Record(2));
     handle.OnMarketData(Record(3));
+    handle.WaitDelivered();
     ASSERT_EQ(next.texts.size(), 1u);
 }
 

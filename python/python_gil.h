@@ -1,0 +1,43 @@
+#pragma once
+
+#include <Python.h>
+
+#include "python/interpreter_lock.h"
+
+namespace com::mivo::kmr::client {
+
+// The delivery thread keeps one Python thread state for its whole life, so
+// a batch costs one handover of the interpreter lock, and the director's own
+// PyGILState_Ensure inside each call only counts a nesting level. Included
+// by the module's wrapper only: the C++ tests link no interpreter.
+class PythonGil : public InterpreterLock {
+public:
+    void Attach() override {
+        s_gil_state = PyGILState_Ensure();
+        s_thread_state = PyEval_SaveThread();
+    }
+    void Detach() override {
+        // A shutting-down interpreter may not be entered again; the thread
+        // state then goes with the process.
+        if (s_thread_state == nullptr || _Py_IsFinalizing()) {
+            return;
+        }
+        PyEval_RestoreThread(s_thread_state);
+        s_thread_state = nullptr;
+        PyGILState_Release(s_gil_state);
+    }
+    bool Acquire() override {
+        if (_Py_IsFinalizing()) {
+            return false;
+        }
+        PyEval_RestoreThread(s_thread_state);
+        return true;
+    }
+    void Release() override { s_thread_state = PyEval_SaveThread(); }
+
+private:
+    static thread_local inline PyGILState_STATE s_gil_state{};
+    static thread_local inline PyThreadState* s_thread_state = nullptr;
+};
+
+}  // namespace com::mivo::kmr::client
