@@ -148,11 +148,125 @@ void AppendText(const FieldDescriptor* field, const std::string& value, std::str
     out->push_back('"');
 }
 
+void AppendString(const FieldDescriptor* field, const std::string& value, std::string* out) {
+    if (field->type() == FieldDescriptor::TYPE_BYTES) {
+        out->push_back('"');
+        out->append(JsonRecordWriter::EncodeBase64(value));
+        out->push_back('"');
+    } else {
+        AppendText(field, value, out);
+    }
+}
+
 template <typename Integer>
 void AppendInteger(Integer value, std::string* out) {
     char buffer[24];
     const char* end = std::to_chars(buffer, buffer + sizeof(buffer), value).ptr;
     out->append(buffer, static_cast<size_t>(end - buffer));
+}
+
+// "%.17g" of a finite real in [1e-11, 1e17), exactly and without the C
+// library: the 17 significant digits are m * 5^s shifted by the binary
+// exponent, rounded half to even on the exact remainder, as printf rounds.
+// Writes the text with jansson's touches (".0" for whole numbers, no "+" or
+// leading zeros in the exponent) and returns false for other values.
+bool AppendSeventeenDigits(double value, std::string* out) {
+    static constexpr uint64_t kLow = 10000000000000000ULL;    // 10^16
+    static constexpr uint64_t kHigh = 100000000000000000ULL;  // 10^17
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof(bits));
+    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+    if (biased == 0 || biased == 0x7FF) {
+        return false;  // zero, subnormal, NaN or infinite
+    }
+    const double magnitude = std::fabs(value);
+    if (!(magnitude >= 1e-11 && magnitude < 1e17)) {
+        return false;
+    }
+    const uint64_t mantissa = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
+    const int exponent = biased - 1075;  // value = mantissa * 2^exponent
+    // The decimal exponent, from the binary one (it may be one too low), then
+    // checked on the digits.
+    int decimal = static_cast<int>(std::floor((exponent + 52) * 0.30102999566398120));
+    uint64_t digits = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int scale = 16 - decimal;  // 10^scale brings 17 digits before the point
+        if (scale < 0 || scale > 27) {
+            return false;
+        }
+        unsigned __int128 product = mantissa;
+        for (int i = 0; i < scale; ++i) {
+            product *= 5;
+        }
+        const int shift = exponent + scale;
+        if (shift >= 0) {
+            if (shift > 10) {
+                return false;
+            }
+            digits = static_cast<uint64_t>(product << shift);
+        } else if (-shift >= 120) {
+            return false;
+        } else {
+            const int right = -shift;
+            const unsigned __int128 one = 1;
+            const unsigned __int128 rest = product & ((one << right) - 1);
+            const unsigned __int128 half = one << (right - 1);
+            digits = static_cast<uint64_t>(product >> right);
+            if (rest > half || (rest == half && (digits & 1) != 0)) {
+                ++digits;
+            }
+        }
+        // An 18th digit (an estimate one too low, or rounding that carried):
+        // the next exponent up holds the same value in 17 digits.
+        if (digits >= kHigh) {
+            ++decimal;
+            continue;
+        }
+        if (digits < kLow) {
+            --decimal;
+            continue;
+        }
+        break;
+    }
+    if (digits < kLow || digits >= kHigh) {
+        return false;
+    }
+    char text[17];
+    for (int i = 16; i >= 0; --i) {
+        text[i] = static_cast<char>('0' + digits % 10);
+        digits /= 10;
+    }
+    int used = 17;
+    while (used > 1 && text[used - 1] == '0') {
+        --used;
+    }
+    if (value < 0) {
+        out->push_back('-');
+    }
+    if (decimal < -4) {
+        out->push_back(text[0]);
+        if (used > 1) {
+            out->push_back('.');
+            out->append(text + 1, static_cast<size_t>(used - 1));
+        }
+        out->append("e-");
+        AppendInteger(-decimal, out);
+    } else if (decimal < 0) {
+        out->append("0.");
+        out->append(static_cast<size_t>(-decimal - 1), '0');
+        out->append(text, static_cast<size_t>(used));
+    } else {
+        const int whole = decimal + 1;
+        if (used <= whole) {
+            out->append(text, static_cast<size_t>(whole));
+            out->append(".0");
+        } else {
+            out->append(text, static_cast<size_t>(whole));
+            out->push_back('.');
+            out->append(text + whole, static_cast<size_t>(used - whole));
+        }
+    }
+    return true;
 }
 
 void AppendMessage(const Message& message, std::string* out);
@@ -208,13 +322,7 @@ void AppendValue(const Message& message, const Reflection* reflection, const Fie
             const std::string& value =
                 repeated ? reflection->GetRepeatedStringReference(message, field, index, &scratch)
                          : reflection->GetStringReference(message, field, &scratch);
-            if (field->type() == FieldDescriptor::TYPE_BYTES) {
-                out->push_back('"');
-                out->append(JsonRecordWriter::EncodeBase64(value));
-                out->push_back('"');
-            } else {
-                AppendText(field, value, out);
-            }
+            AppendString(field, value, out);
             break;
         }
         case FieldDescriptor::CPPTYPE_MESSAGE:
@@ -222,6 +330,62 @@ void AppendValue(const Message& message, const Reflection* reflection, const Fie
                                    : reflection->GetMessage(message, field),
                           out);
             break;
+    }
+}
+
+// A scalar without presence holds a value when it is not zero or empty (a
+// real -0.0 counts as zero): one read both tests and writes it.
+bool AppendImplicitMember(const Message& message, const Reflection* reflection, const FieldDescriptor* field,
+                          const std::string& key, bool first, std::string* out) {
+    const auto begin = [&] {
+        out->append(first ? "" : ", ");
+        out->append(key);
+    };
+    switch (field->cpp_type()) {
+        case FieldDescriptor::CPPTYPE_INT32: {
+            const int32_t value = reflection->GetInt32(message, field);
+            if (value == 0) {
+                return false;
+            }
+            begin();
+            AppendInteger(value, out);
+            return true;
+        }
+        case FieldDescriptor::CPPTYPE_INT64: {
+            const int64_t value = reflection->GetInt64(message, field);
+            if (value == 0) {
+                return false;
+            }
+            begin();
+            AppendInteger(value, out);
+            return true;
+        }
+        case FieldDescriptor::CPPTYPE_DOUBLE: {
+            const double value = reflection->GetDouble(message, field);
+            if (value == 0.0) {
+                return false;
+            }
+            begin();
+            JsonRecordWriter::AppendReal(value, out);
+            return true;
+        }
+        case FieldDescriptor::CPPTYPE_STRING: {
+            std::string scratch;
+            const std::string& value = reflection->GetStringReference(message, field, &scratch);
+            if (value.empty()) {
+                return false;
+            }
+            begin();
+            AppendString(field, value, out);
+            return true;
+        }
+        default:  // kinds the records do not use: the general path
+            if (!reflection->HasField(message, field) || JsonRecordWriter::IsZeroReal(message, field)) {
+                return false;
+            }
+            begin();
+            AppendValue(message, reflection, field, 0, out);
+            return true;
     }
 }
 
@@ -245,7 +409,10 @@ bool AppendMember(const Message& message, const Reflection* reflection, const Fi
         out->push_back(']');
         return true;
     }
-    if (!reflection->HasField(message, field) || JsonRecordWriter::IsZeroReal(message, field)) {
+    if (!field->has_presence()) {
+        return AppendImplicitMember(message, reflection, field, key, first, out);
+    }
+    if (!reflection->HasField(message, field)) {
         return false;
     }
     out->append(first ? "" : ", ");
@@ -300,6 +467,9 @@ void JsonRecordWriter::AppendReal(double value, std::string* out) {
     }
     if (std::isinf(value)) {
         out->append(value > 0 ? "\"Infinity\"" : "\"-Infinity\"");
+        return;
+    }
+    if (AppendSeventeenDigits(value, out)) {
         return;
     }
     char buffer[40];

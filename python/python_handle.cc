@@ -85,7 +85,11 @@ void PythonHandle::Forward(const char* name, Call&& call) {
 }
 
 std::string PythonHandle::ToJson(const google::protobuf::Message& message, const char* failure_line) {
+    // Sized after this thread's previous text, so that a record is written
+    // into one allocation instead of a string grown by doubling.
+    thread_local size_t t_size_hint = 1024;
     std::string text;
+    text.reserve(t_size_hint);
     try {
         JsonRecordWriter::Append(message, &text);
     } catch (const j2pb_error& e) {
@@ -95,6 +99,7 @@ std::string PythonHandle::ToJson(const google::protobuf::Message& message, const
     if (text.empty()) {
         ErrorPrint("%s", failure_line);
     }
+    t_size_hint = text.size() + text.size() / 4 + 64;
     return text;
 }
 

@@ -74,7 +74,7 @@ public:
                                         0.5,
                                         2.5e-7,
                                         99999999999999999.0};
-        switch (m_random() % 4) {
+        switch (m_random() % 5) {
             case 0:
                 return kEdges[m_random() % (sizeof(kEdges) / sizeof(kEdges[0]))];
             case 1: {
@@ -85,6 +85,10 @@ public:
             }
             case 2:  // a price with four decimals
                 return std::round(static_cast<double>(m_random() % 100000000) - 5e7) / 1e4;
+            case 3: {  // any magnitude a record carries, evenly on a log scale
+                const double unit = static_cast<double>(m_random() >> 11) / 9007199254740992.0;
+                return std::pow(10.0, unit * 32.0 - 13.0) * (Chance(2) ? 1 : -1);
+            }
             default:
                 return std::ldexp(static_cast<double>(m_random() % 1000000),
                                   static_cast<int>(m_random() % 200) - 100);
