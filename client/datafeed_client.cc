@@ -71,7 +71,7 @@ void DatafeedClient::CreateSite(int site_type, SiteNodeMap& nodes) {
 
 int DatafeedClient::TryLoginDatafeed() {
     if (m_datafeed_nodes.empty()) {
-        return -1033;
+        return RESULT_DATAFEED_LOGIN_FAILED;
     }
     for (auto& connection : m_connections) {
         if (!connection.second->isLoginSuccess()) {
@@ -92,12 +92,12 @@ int DatafeedClient::TryLoginDatafeed() {
     if (m_message_handle != nullptr) {
         m_message_handle->OnLoginDataServiceFailed();
     }
-    return -1033;
+    return RESULT_DATAFEED_LOGIN_FAILED;
 }
 
 int DatafeedClient::TrySubscribe(com::mivo::zel::model::SubscribeRequest* request) {
     if (request == nullptr) {
-        return -1026;
+        return RESULT_NULL_SUBSCRIBE_REQUEST;
     }
     for (auto& connection : m_connections) {
         if (connection.second->isLoginSuccess()) {
@@ -119,7 +119,7 @@ int DatafeedClient::TrySubscribe(com::mivo::zel::model::SubscribeRequest* reques
                 m_message_handle->OnSubscribeResponse(connection.second->getSubscribeRsp());
             }
         } else {
-            result = -1040;
+            result = RESULT_SUBSCRIBE_REJECTED;
         }
     }
     return result;

@@ -8,6 +8,7 @@
 #include "SysSubscribe.pb.h"
 #include "client/message_handle.h"
 #include "client/node_map.h"
+#include "common/result_codes.h"
 #include "common/zel_export.h"
 #include "pipeline/data_disruptor.h"
 
@@ -50,11 +51,12 @@ public:
     void Stop();
 
     // Connects every site not logged in and waits for the outcome:
-    // 0 when every site of the table is logged in, -1033 otherwise (also for
-    // an empty table, without callback).
+    // 0 when every site of the table is logged in, RESULT_DATAFEED_LOGIN_FAILED
+    // otherwise (also for an empty table, without callback).
     int TryLoginDatafeed();
     // Sends the request to every logged-in site and waits for the answers:
-    // 0 when every site accepted, -1026 for a null request, -1040 otherwise.
+    // 0 when every site accepted, RESULT_NULL_SUBSCRIBE_REQUEST for a null
+    // request, RESULT_SUBSCRIBE_REJECTED otherwise.
     int TrySubscribe(com::mivo::zel::model::SubscribeRequest* request);
 
     void ResetAll();

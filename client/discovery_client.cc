@@ -94,7 +94,7 @@ int DiscoveryClient::TryLoginDiscovery() {
     // One walk at a time: two would share the attempt's socket and loop.
     if (m_running.exchange(true)) {
         WarnPrint("Discovery client is running");
-        return RESULT_RETRY;
+        return RESULT_DISCOVERY_RETRY;
     }
     {
         std::lock_guard<std::mutex> lock(m_loop_mutex);
@@ -139,7 +139,7 @@ int DiscoveryClient::TryLoginDiscovery() {
     if (m_message_handle != nullptr) {
         m_message_handle->OnNoDiscoveryServices();
     }
-    return WalkMayGoOn() ? RESULT_RETRY : RESULT_STOPPED;
+    return WalkMayGoOn() ? RESULT_DISCOVERY_RETRY : RESULT_DISCOVERY_STOPPED;
 }
 
 void DiscoveryClient::PauseBeforeNextServer() {

@@ -12,6 +12,7 @@
 #include "client/message_handle.h"
 #include "client/node_map.h"
 #include "client/server_host.h"
+#include "common/result_codes.h"
 #include "common/zel_export.h"
 
 struct bufferevent;
@@ -51,8 +52,9 @@ public:
     void InitParams(const std::string& user_account, const std::string& passwd, bool use_ssl,
                     ServerHost main_host, std::vector<ServerHost> backup_hosts);
 
-    // 0 logged in; -1030 not logged in, a later walk may succeed (also when a
-    // walk is already running); -1031 stopped for good.
+    // RESULT_OK logged in; RESULT_DISCOVERY_RETRY not logged in, a later walk
+    // may succeed (also when a walk is already running);
+    // RESULT_DISCOVERY_STOPPED stopped for good.
     int TryLoginDiscovery();
 
     // Ends the running attempt, if any, from any thread.
@@ -79,9 +81,10 @@ public:
     MessageHandle* GetMessageHandle() { return m_message_handle; }
     ServerHost& GetCurrentUsedHost() { return m_current_used_host; }
 
-    static constexpr int RESULT_RETRY = -1030;
-    static constexpr int RESULT_STOPPED = -1031;
-    static constexpr int RESULT_SSL_FAILED = -2402;
+    // Older names of the table's codes, kept for host programs that use them.
+    static constexpr int RESULT_RETRY = RESULT_DISCOVERY_RETRY;
+    static constexpr int RESULT_STOPPED = RESULT_DISCOVERY_STOPPED;
+    static constexpr int RESULT_SSL_FAILED = RESULT_TLS_FAILED;
 
 private:
     friend void DiscoveryReadCb(struct bufferevent* bev, void* ctx);

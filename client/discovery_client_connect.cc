@@ -119,7 +119,7 @@ int DiscoveryClient::CreateSsl() {
     m_ssl = m_ssl_ctx != nullptr ? SSL_new(m_ssl_ctx) : nullptr;
     if (m_ssl == nullptr) {
         ErrorPrint("Create ssl failed!");
-        return RESULT_SSL_FAILED;
+        return RESULT_TLS_FAILED;
     }
     return 0;
 }

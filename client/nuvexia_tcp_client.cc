@@ -86,14 +86,14 @@ int NuvexiaTcpClient::LoginByServiceDiscovery(const std::string& user_name, cons
             discovered = true;
             break;
         }
-        if (ret == -1031) {
-            return -1031;
+        if (ret == RESULT_DISCOVERY_STOPPED) {
+            return RESULT_DISCOVERY_STOPPED;
         }
         std::this_thread::sleep_for(std::chrono::seconds(BaseConfig::GetInstance().GetLoginTryInterval()));
     }
     if (!discovered) {
         m_discovery_client->CloseSocket();
-        return -1030;
+        return RESULT_DISCOVERY_RETRY;
     }
 
     int ret = 0;
@@ -163,12 +163,12 @@ int NuvexiaTcpClient::SubscribeWithRetries(SubscribeRequestPtr request, const ch
             std::chrono::seconds(BaseConfig::GetInstance().GetSubscirbeTryInterval()));
     }
     WarnPrint("%s failed", operation);
-    return -1040;
+    return RESULT_SUBSCRIBE_REJECTED;
 }
 
 int NuvexiaTcpClient::Subscribe(SubscribeRequestPtr& request, bool redo) {
     if (!request) {
-        return -1026;
+        return RESULT_NULL_SUBSCRIBE_REQUEST;
     }
     // Held until the request is in the registry, so that a replay running
     // next sees it in the order the sites received it.

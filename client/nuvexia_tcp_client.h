@@ -14,6 +14,7 @@
 #include "SysSubscribe.pb.h"
 #include "client/client_interface.h"
 #include "client/message_handle.h"
+#include "common/result_codes.h"
 #include "common/zel_export.h"
 
 typedef struct ssl_ctx_st SSL_CTX;
@@ -55,21 +56,23 @@ public:
     NuvexiaTcpClient(const NuvexiaTcpClient&) = delete;
     NuvexiaTcpClient& operator=(const NuvexiaTcpClient&) = delete;
 
-    // 0 on success, -1030 / -1031 for discovery, -1033 for datafeed login.
+    // RESULT_OK, RESULT_DISCOVERY_RETRY / RESULT_DISCOVERY_STOPPED for
+    // discovery, RESULT_DATAFEED_LOGIN_FAILED for datafeed login.
     // A malformed backup text throws before anything connects.
     int LoginByServiceDiscovery(const std::string& user_name, const std::string& password,
                                 const std::string& main_ip, int main_port,
                                 std::vector<std::string> backup_servers) override;
 
     // 0 when every logged-in site accepted (also before any login: the
-    // request is kept and sent by the first daemon pass), -1040 otherwise.
+    // request is kept and sent by the first daemon pass),
+    // RESULT_SUBSCRIBE_REJECTED otherwise.
     int SubscribeByDatatype(com::mivo::zel::model::ESubscribeActionType action,
                             com::mivo::zel::model::SubscribeByDataType request) override;
     int SubscribeById(com::mivo::zel::model::ESubscribeActionType action,
                       com::mivo::zel::model::SubscribeById request) override;
 
     // Prepares the TLS client context from the configured CA file; 0 on
-    // success (or when prepared already), -2402 on failure.
+    // success (or when prepared already), RESULT_TLS_FAILED on failure.
     int SslEnvInit();
 
 private:

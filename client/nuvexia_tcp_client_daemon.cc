@@ -141,7 +141,7 @@ void NuvexiaTcpClient::Reconnect() {
         if (ret == 0) {
             break;
         }
-        if (ret == -1030 && !PauseUnlessStopped(Seconds(config.GetLoginTryInterval()))) {
+        if (ret == RESULT_DISCOVERY_RETRY && !PauseUnlessStopped(Seconds(config.GetLoginTryInterval()))) {
             return;
         }
     }

@@ -38,7 +38,7 @@ int NuvexiaTcpClient::SslEnvInit() {
     m_ssl_ctx = SSL_CTX_new(TLS_client_method());
     if (m_ssl_ctx == nullptr) {
         ErrorPrint("Create ssl ctx failed!");
-        return -2402;
+        return RESULT_TLS_FAILED;
     }
 
     if (!cert_path.empty()) {
@@ -61,7 +61,7 @@ int NuvexiaTcpClient::SslEnvInit() {
         ErrorPrint("Load or verify CA file failed");
     }
     FreeSslCtx();
-    return -2402;
+    return RESULT_TLS_FAILED;
 }
 
 bool NuvexiaTcpClient::LoadCustomCertificate(const std::string& path) {

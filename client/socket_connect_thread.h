@@ -18,6 +18,7 @@
 #include "client/message_handle.h"
 #include "client/node_map.h"
 #include "client/server_host.h"
+#include "common/result_codes.h"
 #include "common/zel_export.h"
 #include "pipeline/raw_data.h"
 
@@ -51,12 +52,10 @@ public:
         CONNECT_STATE_FAILED = 3,
     };
 
-    // Result of SendSubscribeMsg without a socket.
-    static constexpr int CODE_NOT_CONNECTED = -2405;
-    // Result of CreateSsl without context or session.
-    static constexpr int CODE_SSL_FAILED = -2402;
-    // Result of StartHeartbeat when the timer cannot be set up.
-    static constexpr int CODE_HEARTBEAT_TIMER_FAILED = -3001;
+    // Older names of the table's codes, kept for host programs that use them.
+    static constexpr int CODE_NOT_CONNECTED = RESULT_NOT_CONNECTED;
+    static constexpr int CODE_SSL_FAILED = RESULT_TLS_FAILED;
+    static constexpr int CODE_HEARTBEAT_TIMER_FAILED = RESULT_HEARTBEAT_TIMER_FAILED;
     // Initial size of the frame scratch buffer; it grows for longer frames.
     static constexpr size_t FRAME_BUF_SIZE = 65536;
 
@@ -86,7 +85,7 @@ public:
     void Reset();
     // Closes the socket; the states stay as they are.
     void CloseSocket();
-    // 0; -2405 without a socket; the codec's negative code when the request
+    // 0; RESULT_NOT_CONNECTED without a socket; the codec's negative code when the request
     // cannot be framed. On failure the subscribe state is FAILED.
     int SendSubscribeMsg(com::mivo::zel::model::SubscribeRequest* request);
     // Back to the first node; the node list itself is the one given at construction.

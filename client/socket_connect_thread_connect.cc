@@ -121,12 +121,12 @@ int SocketConnectThread::CreateSsl() {
     }
     if (m_ssl_ctx == nullptr) {
         ErrorPrint("Create ssl failed!, m_ssl_ctx is nullptr");
-        return CODE_SSL_FAILED;
+        return RESULT_TLS_FAILED;
     }
     m_ssl = SSL_new(m_ssl_ctx);
     if (m_ssl == nullptr) {
         ErrorPrint("Create ssl failed!");
-        return CODE_SSL_FAILED;
+        return RESULT_TLS_FAILED;
     }
     return 0;
 }
@@ -228,7 +228,7 @@ int SocketConnectThread::DoSendSubscribeMsg(com::mivo::zel::model::SubscribeRequ
     if (m_bev == nullptr) {
         ErrorPrint("Not connect, cannt send subscribe msg to this datafeed node");
         m_subscribe_state = CONNECT_STATE_FAILED;
-        return CODE_NOT_CONNECTED;
+        return RESULT_NOT_CONNECTED;
     }
     m_trace_id = ServiceContract::MakeTraceId(ServiceContract::SUBSCRIBE_TRACE_PREFIX);
     char* frame = nullptr;
@@ -237,7 +237,7 @@ int SocketConnectThread::DoSendSubscribeMsg(com::mivo::zel::model::SubscribeRequ
         // Nothing was sent: the caller must not wait for an answer.
         NuvexiaMessage::ReleaseBuffer(frame);
         m_subscribe_state = CONNECT_STATE_FAILED;
-        return length < 0 ? length : NuvexiaMessage::CODE_BODY_NOT_SERIALISABLE;
+        return length < 0 ? length : RESULT_BODY_NOT_SERIALISABLE;
     }
     {
         std::lock_guard<std::mutex> lock(m_send_mutex);

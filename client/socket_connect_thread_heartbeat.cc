@@ -54,7 +54,7 @@ int SocketConnectThread::StartHeartbeat() {
     m_heartbeat_event = evtimer_new(m_base, &SocketConnectThread::SendHeartbeatWrapper, this);
     if (m_heartbeat_event == nullptr) {
         ErrorPrint("Create heartbeat event failed");
-        return CODE_HEARTBEAT_TIMER_FAILED;
+        return RESULT_HEARTBEAT_TIMER_FAILED;
     }
     m_last_heartbeat_time = HeartbeatClockSeconds();
     struct timeval tv = HeartbeatPause();
@@ -62,7 +62,7 @@ int SocketConnectThread::StartHeartbeat() {
         ErrorPrint("Create heartbeat timer failed");
         event_free(m_heartbeat_event);
         m_heartbeat_event = nullptr;
-        return CODE_HEARTBEAT_TIMER_FAILED;
+        return RESULT_HEARTBEAT_TIMER_FAILED;
     }
     return 0;
 }

@@ -71,11 +71,11 @@ int NuvexiaMessage::AllocateFrame(const MetaData& meta, int16_t flags, size_t pa
     // The header carries signed 32-bit lengths; anything larger cannot be framed.
     if (meta_size > static_cast<size_t>(INT_MAX - MessageHeader::SIZE)) {
         ErrorPrint("MetaData SerializeToArray failed!!!");
-        return CODE_META_NOT_SERIALISABLE;
+        return RESULT_META_NOT_SERIALISABLE;
     }
     if (payload_size > static_cast<size_t>(INT_MAX - MessageHeader::SIZE) - meta_size) {
         ErrorPrint("Body SerializeToArray failed!!!");
-        return CODE_BODY_NOT_SERIALISABLE;
+        return RESULT_BODY_NOT_SERIALISABLE;
     }
     const int n = static_cast<int>(meta_size);
     const int length = MessageHeader::SIZE + n + static_cast<int>(payload_size);
@@ -83,7 +83,7 @@ int NuvexiaMessage::AllocateFrame(const MetaData& meta, int16_t flags, size_t pa
     buf = new (std::nothrow) char[length];
     if (buf == nullptr) {
         ErrorPrint("out of memory! %s[%d]", "protocol/nuvexia_message_impl.cc", __LINE__);
-        return CODE_OUT_OF_MEMORY;
+        return RESULT_FRAME_BUFFER_NOT_ALLOCATABLE;
     }
     std::memset(buf, 0, length);
 
@@ -97,7 +97,7 @@ int NuvexiaMessage::AllocateFrame(const MetaData& meta, int16_t flags, size_t pa
 
     if (!meta.SerializeToArray(buf + MessageHeader::SIZE, n)) {
         ErrorPrint("MetaData SerializeToArray failed!!!");
-        return CODE_META_NOT_SERIALISABLE;
+        return RESULT_META_NOT_SERIALISABLE;
     }
     return length;
 }
@@ -107,7 +107,7 @@ int NuvexiaMessage::Frame(const MetaData& meta, const google::protobuf::Message&
     const size_t body_size = body.ByteSizeLong();
     if (body_size > static_cast<size_t>(INT_MAX - kFrameOverhead)) {
         ErrorPrint("Body SerializeToArray failed!!!");
-        return CODE_BODY_NOT_SERIALISABLE;
+        return RESULT_BODY_NOT_SERIALISABLE;
     }
     const int b = static_cast<int>(body_size);
     const int length = AllocateFrame(meta, kClientFlags, body_size + kPrefixLength, buf);
@@ -119,7 +119,7 @@ int NuvexiaMessage::Frame(const MetaData& meta, const google::protobuf::Message&
     // Only b bytes remain after the prefix; the serialiser is given exactly that room.
     if (!body.SerializeToArray(buf + body_offset, b)) {
         ErrorPrint("Body SerializeToArray failed!!!");
-        return CODE_BODY_NOT_SERIALISABLE;
+        return RESULT_BODY_NOT_SERIALISABLE;
     }
     return length;
 }
@@ -127,7 +127,7 @@ int NuvexiaMessage::Frame(const MetaData& meta, const google::protobuf::Message&
 int NuvexiaMessage::Encode(const MetaData* meta, const google::protobuf::Message* body, char*& buf) {
     ReleaseBuffer(buf);
     if (meta == nullptr || body == nullptr) {
-        return CODE_NULL_ARGUMENT;
+        return RESULT_NULL_ARGUMENT;
     }
     return Frame(*meta, *body, true, buf);
 }
@@ -153,7 +153,7 @@ int NuvexiaMessage::PrepareLoginRequest(char*& buf, ELoginType login_type, const
         StandardLibKits* std_kits = StandardLibKits::GetInstance();
         if (std_kits == nullptr) {
             ErrorPrint("%s", "");
-            return CODE_BODY_NOT_SERIALISABLE;
+            return RESULT_BODY_NOT_SERIALISABLE;
         }
         const std::string cipher = std_kits->EncodeByAesEcbPkcs5padding(secret);
         request.mutable_uwp()->set_username(user_name);
@@ -167,7 +167,7 @@ int NuvexiaMessage::PrepareLoginRequest(char*& buf, ELoginType login_type, const
     MultiPlatformKits* kits = MultiPlatformKits::GetInstance();
     if (kits == nullptr) {
         ErrorPrint("%s", "");
-        return CODE_BODY_NOT_SERIALISABLE;
+        return RESULT_BODY_NOT_SERIALISABLE;
     }
     com::mivo::zel::model::LinkInfo* link = request.mutable_linkinfo();
     link->set_processid(std::to_string(kits->GetProcessId()));
@@ -209,7 +209,7 @@ int NuvexiaMessage::PrepareSubscribeRequest(char*& buf, const SubscribeRequest* 
 int NuvexiaMessage::EncodeResponse(const MetaData* meta, const google::protobuf::Message* body, char*& buf) {
     ReleaseBuffer(buf);
     if (meta == nullptr || body == nullptr) {
-        return CODE_NULL_ARGUMENT;
+        return RESULT_NULL_ARGUMENT;
     }
     return Frame(*meta, *body, false, buf);
 }
@@ -218,7 +218,7 @@ int NuvexiaMessage::EncodeRawPayload(int16_t flags, const MetaData* meta, const 
                                      int payload_length, char*& buf) {
     ReleaseBuffer(buf);
     if (meta == nullptr || (payload == nullptr && payload_length != 0) || payload_length < 0) {
-        return CODE_NULL_ARGUMENT;
+        return RESULT_NULL_ARGUMENT;
     }
     const int length = AllocateFrame(*meta, flags, static_cast<size_t>(payload_length), buf);
     if (length > 0 && payload_length > 0) {

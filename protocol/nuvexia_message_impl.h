@@ -10,6 +10,7 @@
 #include "SysHeartbeat.pb.h"
 #include "SysLogin.pb.h"
 #include "SysSubscribe.pb.h"
+#include "common/result_codes.h"
 #include "common/zel_export.h"
 #include "protocol/message_header.h"
 
@@ -35,13 +36,14 @@ public:
     static const int SDK_APP_TYPE;
     static const int SDK_LOGIN_TYPE;
 
-    static constexpr int CODE_OUT_OF_MEMORY = -1010;
-    static constexpr int CODE_META_NOT_SERIALISABLE = -1012;
-    static constexpr int CODE_BODY_NOT_SERIALISABLE = -1013;
-    static constexpr int CODE_NULL_ARGUMENT = -1014;
-    static constexpr int CODE_NULL_HEADER_BUFFER = -1015;
-    static constexpr int CODE_META_NOT_PARSABLE = -1016;
-    static constexpr int CODE_BODY_NOT_PARSABLE = -1017;
+    // Older names of the codec's result codes, kept for host programs that use them.
+    static constexpr int CODE_OUT_OF_MEMORY = RESULT_FRAME_BUFFER_NOT_ALLOCATABLE;
+    static constexpr int CODE_META_NOT_SERIALISABLE = RESULT_META_NOT_SERIALISABLE;
+    static constexpr int CODE_BODY_NOT_SERIALISABLE = RESULT_BODY_NOT_SERIALISABLE;
+    static constexpr int CODE_NULL_ARGUMENT = RESULT_NULL_ARGUMENT;
+    static constexpr int CODE_NULL_HEADER_BUFFER = RESULT_NULL_HEADER_BUFFER;
+    static constexpr int CODE_META_NOT_PARSABLE = RESULT_META_NOT_PARSABLE;
+    static constexpr int CODE_BODY_NOT_PARSABLE = RESULT_BODY_NOT_PARSABLE;
 
     // Frames any body under the given meta record.
     static int Encode(const com::mivo::zel::model::MetaData* meta, const google::protobuf::Message* body,

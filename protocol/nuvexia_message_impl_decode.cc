@@ -9,7 +9,7 @@ using com::mivo::zel::model::MetaData;
 int NuvexiaMessage::DecodeMsgHeader(const char* data, MessageHeader& header) {
     if (data == nullptr) {
         ErrorPrint("header ParseFromArray failed!");
-        return CODE_NULL_HEADER_BUFFER;
+        return RESULT_NULL_HEADER_BUFFER;
     }
     header.ReadFrom(data);
     return 0;
@@ -21,11 +21,11 @@ int NuvexiaMessage::DecodeMsgHeader(const uint8_t* data, MessageHeader& header) 
 
 int NuvexiaMessage::DecodeMsgMeatData(const char* data, int length, MetaData& meta) {
     if (data == nullptr) {
-        return CODE_NULL_ARGUMENT;
+        return RESULT_NULL_ARGUMENT;
     }
     if (length < 0 || !meta.ParseFromArray(data, length)) {
         ErrorPrint("meta data ParseFromArray failed!");
-        return CODE_META_NOT_PARSABLE;
+        return RESULT_META_NOT_PARSABLE;
     }
     return 0;
 }
@@ -37,12 +37,12 @@ int NuvexiaMessage::DecodeMsgMeatData(const uint8_t* data, int length, MetaData&
 int NuvexiaMessage::DecodeMsgBody(const char* data, int length, google::protobuf::MessageLite& message) {
     if (data == nullptr) {
         ErrorPrint("DecodeMsgBody failed, msg is nullptr!");
-        return CODE_NULL_ARGUMENT;
+        return RESULT_NULL_ARGUMENT;
     }
     message.Clear();
     if (length < 0 || !message.ParseFromArray(data, length)) {
         ErrorPrint("ParseFromArray failed!");
-        return CODE_BODY_NOT_PARSABLE;
+        return RESULT_BODY_NOT_PARSABLE;
     }
     return 0;
 }
@@ -78,7 +78,7 @@ int DecodePayload(const char* payload, int payload_length, bool prefix_counts_it
     if (!LocateBody(payload, payload_length, prefix_counts_itself, &body_length)) {
         message.Clear();
         ErrorPrint("ParseFromArray failed!");
-        return NuvexiaMessage::CODE_BODY_NOT_PARSABLE;
+        return RESULT_BODY_NOT_PARSABLE;
     }
     return NuvexiaMessage::DecodeMsgBody(payload + 4, body_length, message);
 }

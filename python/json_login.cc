@@ -6,6 +6,7 @@
 
 #include "client/client_factory.h"
 #include "common/base_log.h"
+#include "common/result_codes.h"
 #include "common/client_config.h"
 #include "protocol/service_contract.h"
 #include "python/json_parameters.h"
@@ -190,7 +191,7 @@ int login_from_json(const char* text) {
     PythonHandle* bridge = ModuleBridge::Ensure();
     if (bridge == nullptr) {
         ErrorPrint("msgHandler is nullptr...");
-        return -1;
+        return RESULT_PY_NO_CLIENT;
     }
     ClientFactory* factory = ClientFactory::Instance();
     if (parameters.thread_count >= 1 && parameters.thread_count <= 99) {
@@ -203,7 +204,7 @@ int login_from_json(const char* text) {
     }
     ClientInterface* client = factory->CreateClient(bridge);
     if (client == nullptr) {
-        return -1;
+        return RESULT_PY_NO_CLIENT;
     }
     ModuleBridge::ClientCreated();
 
@@ -211,7 +212,7 @@ int login_from_json(const char* text) {
         parameters.user_name.empty() || parameters.password.empty()) {
         ErrorPrint("login parameter non conformance");
         TearDownClient();
-        return 1;
+        return RESULT_PY_LOGIN_PARAMETERS_INCOMPLETE;
     }
     int result;
     try {
@@ -222,7 +223,7 @@ int login_from_json(const char* text) {
         // A backup address that is not "ip:port".
         ErrorPrint("login parameter non conformance: %s", e.what());
         TearDownClient();
-        return 1;
+        return RESULT_PY_LOGIN_PARAMETERS_INCOMPLETE;
     }
     if (result != 0) {
         TearDownClient();

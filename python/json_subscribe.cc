@@ -2,6 +2,7 @@
 
 #include "client/client_factory.h"
 #include "common/base_log.h"
+#include "common/result_codes.h"
 #include "python/json_parameters.h"
 #include "python/json_ref.h"
 #include "python/module_bridge.h"
@@ -94,7 +95,7 @@ struct SubscribeText {
 int subscribe_by_data_type_from_json(const char* text) {
     SubscribeText parsed(text, "ZelDataTypes");
     if (parsed.client == nullptr) {
-        return -1;
+        return RESULT_PY_NO_CLIENT;
     }
     if (parsed.list == nullptr) {
         return 0;
@@ -118,7 +119,7 @@ int subscribe_by_data_type_from_json(const char* text) {
 int subscribe_by_security_id_from_json(const char* text) {
     SubscribeText parsed(text, "MIVOSecurityIDs");
     if (parsed.client == nullptr) {
-        return -1;
+        return RESULT_PY_NO_CLIENT;
     }
     if (parsed.list == nullptr) {
         return 0;
