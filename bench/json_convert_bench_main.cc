@@ -2,8 +2,8 @@
 // and protobuf's own JSON printer, per record kind, on the simulated
 // service's records. Prints figures; never asserts.
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -11,7 +11,7 @@
 
 #include "MarketData.pb.h"
 #include "python/json_record_writer.h"
-#include "python/message_to_json.h"
+#include "python/reference/message_to_json.h"
 #include "sim/sim_record_factory.h"
 #include "sim/sim_universe.h"
 

@@ -13,7 +13,7 @@
 #include "SysLogin.pb.h"
 #include "SysSubscribe.pb.h"
 #include "python/json_record_writer.h"
-#include "python/message_to_json.h"
+#include "python/reference/message_to_json.h"
 
 using namespace com::mivo::kmr::client;
 using namespace com::mivo::zel::model;

@@ -9,7 +9,7 @@
 #include "SysSubscribe.pb.h"
 #include "probe_messages.h"
 #include "python/json_record_writer.h"
-#include "python/message_to_json.h"
+#include "python/reference/message_to_json.h"
 
 namespace com::mivo::kmr::client {
 namespace {

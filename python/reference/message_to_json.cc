@@ -1,4 +1,4 @@
-#include "python/message_to_json.h"
+#include "python/reference/message_to_json.h"
 
 #include <cmath>
 #include <vector>
