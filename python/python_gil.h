@@ -13,13 +13,16 @@ namespace com::mivo::kmr::client {
 class PythonGil : public InterpreterLock {
 public:
     void Attach() override {
+        if (Finalizing()) {
+            return;  // no thread state: every batch is refused
+        }
         s_gil_state = PyGILState_Ensure();
         s_thread_state = PyEval_SaveThread();
     }
     void Detach() override {
         // A shutting-down interpreter may not be entered again; the thread
         // state then goes with the process.
-        if (s_thread_state == nullptr || _Py_IsFinalizing()) {
+        if (s_thread_state == nullptr || Finalizing()) {
             return;
         }
         PyEval_RestoreThread(s_thread_state);
@@ -27,7 +30,7 @@ public:
         PyGILState_Release(s_gil_state);
     }
     bool Acquire() override {
-        if (_Py_IsFinalizing()) {
+        if (s_thread_state == nullptr || Finalizing()) {
             return false;
         }
         PyEval_RestoreThread(s_thread_state);
@@ -36,6 +39,14 @@ public:
     void Release() override { s_thread_state = PyEval_SaveThread(); }
 
 private:
+    static bool Finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+        return Py_IsFinalizing() != 0;
+#else
+        return _Py_IsFinalizing() != 0;
+#endif
+    }
+
     static thread_local inline PyGILState_STATE s_gil_state{};
     static thread_local inline PyThreadState* s_thread_state = nullptr;
 };
