@@ -8,8 +8,8 @@
 #include <mutex>
 #include <string>
 
-#include "client/client_interface.h"
 #include "common/base_config.h"
+#include "common/log_interface.h"
 #include "common/multi_platform_kits.h"
 #include "common/platform.h"
 

@@ -4,9 +4,9 @@
 #include <memory>
 #include <unordered_map>
 
-#include "client/message_handle.h"
 #include "common/zel_export.h"
 #include "pipeline/decompress_thread.h"
+#include "pipeline/message_handle.h"
 #include "pipeline/raw_data.h"
 
 namespace com::mivo::kmr::client {

@@ -8,8 +8,8 @@
 
 #include <readerwriterqueue/atomicops.h>
 
-#include "client/message_handle.h"
 #include "common/zel_export.h"
+#include "pipeline/message_handle.h"
 #include "pipeline/raw_data.h"
 #include "pipeline/thread_pool.h"
 

@@ -3,8 +3,8 @@
 #include <memory>
 #include <vector>
 
-#include "client/message_handle.h"
 #include "common/zel_export.h"
+#include "pipeline/message_handle.h"
 #include "pipeline/worker_thread.h"
 
 namespace com::mivo::kmr::client {

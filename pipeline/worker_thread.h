@@ -2,10 +2,10 @@
 
 #include <atomic>
 
-#include "client/message_handle.h"
 #include "common/zel_export.h"
 #include "pipeline/blocking_queue.h"
 #include "pipeline/c_thread.h"
+#include "pipeline/message_handle.h"
 
 namespace com::mivo::kmr::client {
 

@@ -7,7 +7,7 @@
 
 #include "client/client_factory.h"
 #include "client/message_handle.h"
-#include "client/session_log_capture.h"
+#include "support/log_capture.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
 

@@ -17,7 +17,7 @@
 #include "SysSubscribe.pb.h"
 #include "client/message_handle.h"
 #include "client/nuvexia_tcp_client.h"
-#include "client/session_log_capture.h"
+#include "support/log_capture.h"
 #include "common/base_config.h"
 #include "common/test_seam.h"
 #include "sim/sim_service.h"

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "client/client_interface.h"
 #include "common/base_log.h"
 #include "common/client_config.h"
+#include "common/log_interface.h"
 #include "config_test_access.h"
 
 using namespace com::mivo::kmr::client;

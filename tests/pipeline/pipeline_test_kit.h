@@ -14,12 +14,11 @@
 #include <vector>
 
 #include "MarketData.pb.h"
-#include "client/client_interface.h"
-#include "client/message_handle.h"
-#include "client/session_log_capture.h"
 #include "common/base_log.h"
+#include "pipeline/message_handle.h"
 #include "pipeline/raw_data.h"
 #include "protocol/wire_order.h"
+#include "support/log_capture.h"
 
 namespace com::mivo::kmr::client::pipeline_test {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "client/client_interface.h"
 #include "common/base_log.h"
 #include "common/client_config.h"
+#include "common/log_interface.h"
 
 namespace zel_test {
 

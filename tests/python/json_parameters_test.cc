@@ -12,7 +12,7 @@
 
 #include "ESysMessageType.pb.h"
 #include "SysSubscribe.pb.h"
-#include "client/session_log_capture.h"
+#include "support/log_capture.h"
 #include "common/base_config.h"
 #include "common/client_config.h"
 #include "common/test_seam.h"

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "client/client_interface.h"
 #include "common/base_log.h"
+#include "common/log_interface.h"
 
 namespace com::mivo::kmr::client {
 

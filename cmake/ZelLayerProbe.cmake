@@ -1,0 +1,41 @@
+# cmake -P script: proves that a layer's include path reaches its own and
+# lower layers' headers and no higher layer's.
+#   -DCOMPILER=... -DDIRS_FILE=<file listing include dirs, ';'-separated>
+#   -DWORK=<scratch folder> -DREACHABLE=<headers> -DUNREACHABLE=<headers>
+# Header lists are '|'-separated.
+file(READ ${DIRS_FILE} dirs)
+string(STRIP "${dirs}" dirs)
+set(flags -std=c++17 -fsyntax-only)
+foreach(dir ${dirs})
+  list(APPEND flags -I${dir})
+endforeach()
+file(MAKE_DIRECTORY ${WORK})
+
+function(probe header expect_ok)
+  string(MAKE_C_IDENTIFIER ${header} stem)
+  set(src ${WORK}/${stem}.cc)
+  file(WRITE ${src} "#include \"${header}\"\n")
+  execute_process(COMMAND ${COMPILER} ${flags} ${src} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(expect_ok AND NOT rc EQUAL 0)
+    message(FATAL_ERROR "${header} should be reachable but does not compile:\n${out}")
+  endif()
+  if(NOT expect_ok)
+    if(rc EQUAL 0)
+      message(FATAL_ERROR "${header} belongs to a higher layer but compiled")
+    endif()
+    string(FIND "${out}" "${header}" at)
+    if(at EQUAL -1 OR NOT out MATCHES "No such file|file not found")
+      message(FATAL_ERROR "${header} failed for another reason than being out of reach:\n${out}")
+    endif()
+  endif()
+  message(STATUS "${header}: ${rc}")
+endfunction()
+
+string(REPLACE "|" ";" reachable "${REACHABLE}")
+string(REPLACE "|" ";" unreachable "${UNREACHABLE}")
+foreach(header ${reachable})
+  probe(${header} TRUE)
+endforeach()
+foreach(header ${unreachable})
+  probe(${header} FALSE)
+endforeach()
