@@ -42,7 +42,10 @@ DiscoveryClient::DiscoveryClient(MessageHandle* message_handle)
       m_stop_requested(false),
       m_active_walks(0),
       m_attempt_over(false),
-      m_header_logged(false) {
+      m_header_logged(false),
+      m_cutter(FrameCutter::Limits{
+          ServiceContract::MAX_META_LENGTH,
+          ServiceContract::PAYLOAD_PREFIX_LENGTH + ServiceContract::MAX_DISCOVERY_RESPONSE_BODY}) {
     EnableEventThreads();
 }
 

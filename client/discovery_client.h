@@ -14,6 +14,7 @@
 #include "client/server_host.h"
 #include "common/result_codes.h"
 #include "common/zel_export.h"
+#include "protocol/frame_cutter.h"
 
 struct bufferevent;
 struct event;
@@ -105,9 +106,12 @@ private:
     // The pause after a failed server; cut short when the walk is stopped.
     void PauseBeforeNextServer();
     bool WalkMayGoOn() const { return m_keep_trying && !m_stop_requested && !m_closing; }
-    // Reads the response once it is wholly buffered. at_end: no more bytes will
-    // come, so whatever is missing now is missing for good.
+    // Moves the socket's bytes to the cutter and reads the response once it is
+    // whole. at_end: no more bytes will come, so whatever is missing now is
+    // missing for good.
     void HandleResponse(bool at_end);
+    // Fails the attempt on a response frame that cannot be read whole.
+    void FailIncompleteResponse();
     void HandleLoginResponse(const com::mivo::zel::model::LoginResponse& response);
 
     MessageHandle* m_message_handle;
@@ -146,6 +150,9 @@ private:
     // its outcome is settled and whether the response header was logged.
     bool m_attempt_over;
     bool m_header_logged;
+    // The response frame as it arrives; a body longer than the service ever
+    // sends is refused before it is buffered.
+    FrameCutter m_cutter;
 };
 
 }  // namespace com::mivo::kmr::client

@@ -1,7 +1,6 @@
 // The discovery socket's callbacks: send the login on connect, read the one
 // login response, and settle the attempt.
 #include <cstring>
-#include <vector>
 
 #include <event2/buffer.h>
 #include <event2/bufferevent.h>
@@ -25,7 +24,6 @@ using com::mivo::zel::model::LoginResponse;
 using com::mivo::zel::model::MetaData;
 
 namespace {
-
 
 std::string ToJson(const google::protobuf::Message& message) {
     std::string json;
@@ -106,7 +104,7 @@ void DiscoveryEventCb(struct bufferevent* bev, short events, void* ctx) {
         }
     } else if (events & BEV_EVENT_EOF) {
         // What came before the end is all there will be.
-        if (evbuffer_get_length(bufferevent_get_input(bev)) > 0) {
+        if (evbuffer_get_length(bufferevent_get_input(bev)) > 0 || client->m_cutter.Buffered() > 0) {
             client->HandleResponse(true);
             if (client->m_attempt_over) {
                 return;
@@ -119,58 +117,79 @@ void DiscoveryEventCb(struct bufferevent* bev, short events, void* ctx) {
     client->EndAttempt(false, true);
 }
 
+namespace {
+
+const char kHeaderFailed[] = "Read discovery login response header failed! Try to relogin";
+const char kMetaFailed[] = "Read discovery login response meta data failed! Try to relogin";
+const char kBodyFailed[] = "Read discovery login response body failed! Try to relogin";
+
+// Which part of a frame the header's lengths spoil, if any.
+const char* BadLengthText(const MessageHeader& header, const FrameCutter::Limits& limits) {
+    if (header.m_metaLength <= 0 || header.m_metaLength > limits.max_meta_length) {
+        return kMetaFailed;
+    }
+    if (header.m_payloadLength < ServiceContract::PAYLOAD_PREFIX_LENGTH ||
+        header.m_payloadLength > limits.max_payload_length) {
+        return kBodyFailed;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void DiscoveryClient::FailIncompleteResponse() {
+    MessageHeader header;
+    const char* text = kHeaderFailed;
+    if (m_cutter.PeekHeader(header)) {
+        const size_t with_meta =
+            static_cast<size_t>(MessageHeader::SIZE) + static_cast<size_t>(header.m_metaLength);
+        text = m_cutter.Buffered() < with_meta ? kMetaFailed : kBodyFailed;
+    }
+    ErrorPrint("%s", text);
+    EndAttempt(false, true);
+}
+
 void DiscoveryClient::HandleResponse(bool at_end) {
     struct evbuffer* input = bufferevent_get_input(m_bev);
-    const size_t available = evbuffer_get_length(input);
+    for (size_t available = evbuffer_get_length(input); available > 0;
+         available = evbuffer_get_length(input)) {
+        size_t room = 0;
+        char* into = m_cutter.Reserve(available, &room);
+        const int moved = evbuffer_remove(input, into, available < room ? available : room);
+        if (moved <= 0) {
+            break;
+        }
+        m_cutter.Commit(static_cast<size_t>(moved));
+    }
     const auto retry = [this](const char* message) {
         ErrorPrint("%s", message);
         EndAttempt(false, true);
     };
-    static const char kHeaderFailed[] = "Read discovery login response header failed! Try to relogin";
-    static const char kMetaFailed[] = "Read discovery login response meta data failed! Try to relogin";
-    static const char kBodyFailed[] = "Read discovery login response body failed! Try to relogin";
 
+    MessageHeader header;
+    if (m_cutter.PeekHeader(header)) {
+        if (!m_header_logged) {
+            DebugPrint("Decode login rsp success, %s", header.ToString().c_str());
+            m_header_logged = true;
+        }
+        // Known bad from its header: no use waiting for the rest.
+        if (const char* bad_length = BadLengthText(header, m_cutter.GetLimits())) {
+            retry(bad_length);
+            return;
+        }
+    }
     // A response may come in several segments: wait until the frame is whole
     // (the read timeout bounds the wait), unless nothing more can come.
-    if (available < static_cast<size_t>(MessageHeader::SIZE)) {
+    FrameView frame;
+    if (m_cutter.Take(frame) != FrameCutter::Result::FRAME) {
         if (at_end) {
-            retry(kHeaderFailed);
+            FailIncompleteResponse();
         }
         return;
     }
-    char header_bytes[MessageHeader::SIZE];
-    evbuffer_copyout(input, header_bytes, sizeof(header_bytes));
-    MessageHeader header;
-    NuvexiaMessage::DecodeMsgHeader(header_bytes, header);
-    if (!m_header_logged) {
-        DebugPrint("Decode login rsp success, %s", header.ToString().c_str());
-        m_header_logged = true;
-    }
-    const int32_t meta_length = header.m_metaLength;
-    const int32_t payload_length = header.m_payloadLength;
-    if (meta_length <= 0 || meta_length > ServiceContract::MAX_META_LENGTH) {
-        retry(kMetaFailed);
-        return;
-    }
-    if (payload_length < 0 || payload_length > ServiceContract::MAX_PAYLOAD_LENGTH) {
-        retry(kBodyFailed);
-        return;
-    }
-    const size_t frame_length = static_cast<size_t>(MessageHeader::SIZE) + meta_length + payload_length;
-    if (available < frame_length && !at_end) {
-        return;
-    }
 
-    const size_t buffered = available < frame_length ? available : frame_length;
-    std::vector<char> frame(buffered);
-    evbuffer_copyout(input, frame.data(), buffered);
-
-    if (buffered < static_cast<size_t>(MessageHeader::SIZE) + meta_length) {
-        retry(kMetaFailed);
-        return;
-    }
     MetaData meta;
-    if (NuvexiaMessage::DecodeMsgMeatData(frame.data() + MessageHeader::SIZE, meta_length, meta) != 0) {
+    if (NuvexiaMessage::DecodeMsgMeatData(frame.meta, static_cast<int>(frame.meta_length), meta) != 0) {
         retry(kMetaFailed);
         return;
     }
@@ -181,20 +200,16 @@ void DiscoveryClient::HandleResponse(bool at_end) {
         return;
     }
 
-    // The body is read whole, however long; its inner length must stay inside it.
-    if (buffered < frame_length || payload_length < ServiceContract::PAYLOAD_PREFIX_LENGTH) {
-        retry(kBodyFailed);
-        return;
-    }
-    const char* payload = frame.data() + MessageHeader::SIZE + meta_length;
-    const int32_t body_length = WireOrder::ReadInt32(payload);
+    // The inner length must stay inside the payload.
+    const int32_t payload_length = frame.header.m_payloadLength;
+    const int32_t body_length = WireOrder::ReadInt32(frame.payload);
     DebugPrint("discovery login response body len: %d", body_length);
     if (body_length < 0 || body_length > payload_length - ServiceContract::PAYLOAD_PREFIX_LENGTH) {
         retry(kBodyFailed);
         return;
     }
     LoginResponse response;
-    if (NuvexiaMessage::DecodeMsgBody(payload + ServiceContract::PAYLOAD_PREFIX_LENGTH, body_length,
+    if (NuvexiaMessage::DecodeMsgBody(frame.payload + ServiceContract::PAYLOAD_PREFIX_LENGTH, body_length,
                                       response) != 0) {
         ErrorPrint("Decode discovery login response body failed! Try to relogin");
         EndAttempt(false, false);

@@ -12,9 +12,9 @@
 
 #include "client/discovery_client.h"
 
-#include "common/platform.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
+#include "common/platform.h"
 
 namespace com::mivo::kmr::client {
 
@@ -45,6 +45,7 @@ void DiscoveryClient::TryConnect(const std::string& ip, int port) {
     m_login_success = false;
     m_attempt_over = false;
     m_header_logged = false;
+    m_cutter.Reset();
     {
         std::lock_guard<std::mutex> lock(m_loop_mutex);
         if (m_closing) {

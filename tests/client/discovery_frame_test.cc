@@ -57,6 +57,17 @@ std::string AcceptedBody() {
     return response.SerializeAsString();
 }
 
+// An accepted login whose serialised body is exactly size bytes.
+std::string AcceptedBodyOfSize(size_t size) {
+    LoginResponse response;
+    response.set_issuccess(true);
+    response.set_token(std::string(size, 't'));
+    while (response.ByteSizeLong() > size) {
+        response.mutable_token()->pop_back();
+    }
+    return response.SerializeAsString();
+}
+
 // A well-formed frame around body under meta, with the payload's inner length given.
 std::string ResponseFrame(const std::string& meta, const std::string& body, int32_t inner_length) {
     const std::string payload = Int32(inner_length) + body;
@@ -210,6 +221,20 @@ INSTANTIATE_TEST_SUITE_P(
                         return Frame(static_cast<int32_t>(meta.size()), 2, meta, "ab");
                     },
                     false, kBodyFailed},
+        // The service never sends a login body over 1024 bytes.
+        CraftedCase{"BodyOverOneKilobyte",
+                    [](const std::string& trace) {
+                        const std::string body = AcceptedBodyOfSize(1025);
+                        return FrameWithInnerLength(trace, body, static_cast<int32_t>(body.size()));
+                    },
+                    false, kBodyFailed},
+        // Refused from the header alone: the reader does not wait for the body.
+        CraftedCase{"HeaderAnnouncingABodyOverOneKilobyte",
+                    [](const std::string& trace) {
+                        const std::string meta = ResponseMeta(trace);
+                        return Frame(static_cast<int32_t>(meta.size()), 4 + 1025, meta, "");
+                    },
+                    false, kBodyFailed},
         CraftedCase{"NotALoginResponse",
                     [](const std::string& trace) {
                         return AcceptedUnder(ResponseMeta(trace, com::mivo::zel::model::SUBSCRIBE_RESPONSE));
@@ -245,6 +270,20 @@ TEST_F(DiscoveryFrameTest, UndecodableBodyStopsTheWalk) {
     EXPECT_THAT(m_record.Walk(), ElementsAre("failed 127.0.0.1", "none"));
     EXPECT_TRUE(m_record.Logged("Decode discovery login response body failed! Try to relogin"));
     EXPECT_TRUE(m_service.Requests().Snapshot().empty());
+}
+
+TEST_F(DiscoveryFrameTest, BodyOfExactlyOneKilobyteIsAccepted) {
+    CraftedServer crafted(
+        [](const std::string& trace) {
+            const std::string body = AcceptedBodyOfSize(1024);
+            return FrameWithInnerLength(trace, body, static_cast<int32_t>(body.size()));
+        },
+        false);
+    DiscoveryClient client(&m_record);
+    InitClient(client, {ServerHost("127.0.0.1", crafted.Port(), false)});
+
+    EXPECT_EQ(client.TryLoginDiscovery(), 0);
+    EXPECT_GT(client.GetToken().size(), 1000u);
 }
 
 TEST_F(DiscoveryFrameTest, BytesAfterTheFrameAreIgnored) {
