@@ -2,8 +2,10 @@
 """Records per second delivered to a Python OnMarketData through the module,
 from zel-sim pushing as fast as it can: once with the handler only reading
 the text (cdata), once also parsing it with json.loads. Beside the rate it
-prints the client process's CPU time per record, which a machine shared with
-other work disturbs less than the rate. Prints figures; never asserts.
+prints CPU time per record, of the client process and of the thread that
+calls Python, figures a machine shared with other work disturbs less than
+the rate (there the threads mostly wait for a core). Prints figures; never
+asserts.
 Needs PYTHONPATH=<build>/python and ZEL_BUILD_DIR=<build>."""
 import json
 import os
@@ -23,6 +25,7 @@ class Counting(zel.Notify):
         self.parse = parse
         self.count = 0
         self.bytes = 0
+        self.thread_cpu = 0.0
 
     def OnMarketData(self, data, length):
         text = zel.cdata(data, length)
@@ -30,6 +33,7 @@ class Counting(zel.Notify):
             json.loads(text)
         self.count += 1  # callbacks run one at a time under the interpreter lock
         self.bytes += length
+        self.thread_cpu = time.thread_time()  # of the thread delivering the records
 
 
 def start_sim():
@@ -51,14 +55,21 @@ def cpu_seconds():
     return usage.ru_utime + usage.ru_stime
 
 
+def resident_mb():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") / 2**20
+
+
 def measure(parse):
     handler = Counting(parse)
     zel.Notify_Regist(handler)
     time.sleep(0.5)  # let the queues settle on the new handler
-    start_count, start, start_cpu = handler.count, time.monotonic(), cpu_seconds()
+    start_count, start, start_cpu, start_thread = handler.count, time.monotonic(), cpu_seconds(), handler.thread_cpu
     time.sleep(SECONDS)
     count, elapsed, cpu = handler.count - start_count, time.monotonic() - start, cpu_seconds() - start_cpu
-    return count / elapsed, cpu * 1e6 / max(count, 1), handler.bytes / max(handler.count, 1)
+    thread = handler.thread_cpu - start_thread
+    return (count / elapsed, cpu * 1e6 / max(count, 1), thread * 1e6 / max(count, 1), resident_mb(),
+            handler.bytes / max(handler.count, 1))
 
 
 def main():
@@ -72,8 +83,8 @@ def main():
             print("python delivery bench: login failed")
             return 1
         zel.python_subscribeByDataType(json.dumps({"SubType": 1, "ZelDataTypes": [20]}), 0)
-        read_only, read_only_cpu, size = measure(parse=False)
-        parsed, parsed_cpu, _ = measure(parse=True)
+        read_only, read_only_cpu, read_only_thread, read_only_mb, size = measure(parse=False)
+        parsed, parsed_cpu, parsed_thread, parsed_mb, _ = measure(parse=True)
     finally:
         zel.Notify_Regist(None)
         zel.python_logout()
@@ -82,8 +93,12 @@ def main():
         sim.stdin.close()
         sim.wait(timeout=10)
     print(f"MDStock records of {size:.0f} bytes of JSON, {SECONDS:.0f} s each, 4 callback threads")
-    print(f"OnMarketData reading the text (cdata):  {read_only:10.0f} records/s {read_only_cpu:8.1f} us CPU/record")
-    print(f"OnMarketData with json.loads:           {parsed:10.0f} records/s {parsed_cpu:8.1f} us CPU/record")
+    print("                                        records/s  process CPU/record  Python thread CPU/record  resident")
+    print(f"OnMarketData reading the text (cdata): {read_only:10.0f} {read_only_cpu:14.1f} us {read_only_thread:20.1f} us"
+          f" {read_only_mb:7.0f} MB")
+    print(f"OnMarketData with json.loads:          {parsed:10.0f} {parsed_cpu:14.1f} us {parsed_thread:20.1f} us"
+          f" {parsed_mb:7.0f} MB")
+    print("(the Python thread figure is the delivery thread's; a module calling Python from several threads mixes them)")
     print(f"ratio with/without json.loads: {parsed / read_only:.2f}")
     return 0
 
