@@ -134,12 +134,13 @@ void RecordDelivery::Run(unsigned long run_id) {
         batch.clear();
         m_idle.notify_all();
     }
-    // The last touch of this object: a destructor may be waiting for it.
-    --m_alive;
-    m_idle.notify_all();
     lock.unlock();
     t_running = nullptr;
     interpreter->Detach();
+    // The last touch of this object: a destructor may be waiting for it.
+    lock.lock();
+    --m_alive;
+    m_idle.notify_all();
 }
 
 void RecordDelivery::Stop() {
