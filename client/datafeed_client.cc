@@ -1,18 +1,38 @@
 #include "client/datafeed_client.h"
 
 #include <chrono>
+#include <exception>
 #include <functional>
-#include <thread>
+#include <vector>
 
 #include "client/socket_connect_thread.h"
+#include "client/state_signal.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
-#include "common/test_seam.h"
 
 namespace com::mivo::kmr::client {
 
+namespace {
+
+// A wait limit from the configuration; an unusable or non-positive value
+// keeps the built-in 30 seconds.
+std::chrono::steady_clock::time_point DeadlineFrom(const char* key) {
+    int seconds = 30;
+    try {
+        seconds = BaseConfig::GetInstance().GetIntValue(key);
+    } catch (const std::exception&) {
+        seconds = 30;
+    }
+    if (seconds <= 0) {
+        seconds = 30;
+    }
+    return std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+}
+
+}  // namespace
+
 DatafeedClient::DatafeedClient(MessageHandle* message_handle)
-    : m_message_handle(message_handle), m_ssl_ctx(nullptr) {}
+    : m_message_handle(message_handle), m_ssl_ctx(nullptr), m_signal(std::make_shared<StateSignal>()) {}
 
 DatafeedClient::~DatafeedClient() {
     // The pipeline stops consuming before the connections stop producing; the
@@ -43,7 +63,6 @@ void DatafeedClient::Start() {
     m_data_disruptor =
         std::make_shared<DataDisruptor>(m_message_handle, m_raw_data_queues, m_raw_data_queue_backs);
     m_data_disruptor->Start();
-    TestSeam::Sleep(std::chrono::milliseconds(5000));
 }
 
 void DatafeedClient::Stop() {
@@ -65,6 +84,12 @@ void DatafeedClient::CreateSite(int site_type, SiteNodeMap& nodes) {
     auto connection =
         std::make_shared<SocketConnectThread>(m_message_handle, nodes, raw_data_queue, raw_data_queue_back,
                                               m_user_account, m_passwd, key, m_ssl_ctx);
+    std::weak_ptr<StateSignal> signal = m_signal;
+    connection->SetStateListener([signal] {
+        if (auto alive = signal.lock()) {
+            alive->Notify();
+        }
+    });
     m_connections[site_type] = connection;
     connection->Start();
 }
@@ -73,15 +98,24 @@ int DatafeedClient::TryLoginDatafeed() {
     if (m_datafeed_nodes.empty()) {
         return RESULT_DATAFEED_LOGIN_FAILED;
     }
+    const auto deadline = DeadlineFrom("nuvexia_config_login_response_wait_time");
     for (auto& connection : m_connections) {
         if (!connection.second->isLoginSuccess()) {
             connection.second->Reset();
             connection.second->TryConnect();
         }
     }
-    while (isAnyStillLogging()) {
-        TestSeam::Sleep(std::chrono::milliseconds(1000));
-        InfoPrint("Watting for successful login to all datafeed service");
+    if (!m_signal->WaitUntil([this] { return !isAnyStillLogging(); }, deadline) && isAnyStillLogging()) {
+        if (m_signal->IsAborted()) {
+            InfoPrint("Datafeed login given up: the client is closing");
+        } else {
+            ErrorPrint("Datafeed login not answered in time, sites still trying start over");
+        }
+        for (auto& connection : m_connections) {
+            if (connection.second->isStillLogging()) {
+                connection.second->Reset();
+            }
+        }
     }
     if (isEveryTableSiteLoggedIn()) {
         if (m_message_handle != nullptr) {
@@ -95,34 +129,63 @@ int DatafeedClient::TryLoginDatafeed() {
     return RESULT_DATAFEED_LOGIN_FAILED;
 }
 
-int DatafeedClient::TrySubscribe(com::mivo::zel::model::SubscribeRequest* request) {
+int DatafeedClient::TrySubscribe(com::mivo::zel::model::SubscribeRequest* request, bool* refused) {
+    if (refused != nullptr) {
+        *refused = false;
+    }
     if (request == nullptr) {
         return RESULT_NULL_SUBSCRIBE_REQUEST;
     }
-    for (auto& connection : m_connections) {
-        if (connection.second->isLoginSuccess()) {
-            connection.second->SendSubscribeMsg(request);
-        } else {
-            WarnPrint("Datafeed node not connect, dont send subscribe request to this service ");
-        }
-    }
-    while (isAnyStillSubscibing()) {
-        auto pause = BaseConfig::GetInstance().GetThreadIdleSleepTime();
-        if (pause.count() > 0) {
-            std::this_thread::sleep_for(pause);
-        }
-    }
+    const auto deadline = DeadlineFrom("nuvexia_config_subscribe_response_wait_time");
+    std::vector<SocketConnectThread*> sent;
     int result = 0;
     for (auto& connection : m_connections) {
-        if (connection.second->isSubscribeSuccess()) {
+        if (connection.second->isLoginSuccess() && connection.second->SendSubscribeMsg(request) == 0) {
+            sent.push_back(connection.second.get());
+        } else {
+            WarnPrint("Datafeed node not connect, dont send subscribe request to this service ");
+            result = RESULT_SUBSCRIBE_REJECTED;
+        }
+    }
+    const auto answered = [&sent] {
+        for (SocketConnectThread* connection : sent) {
+            if (connection->isStillSubscibing()) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (!m_signal->WaitUntil(answered, deadline) && !answered()) {
+        if (!m_signal->IsAborted()) {
+            ErrorPrint("Subscribe request not answered in time");
+        }
+        for (SocketConnectThread* connection : sent) {
+            connection->AbandonSubscribe();
+        }
+    }
+    for (SocketConnectThread* connection : sent) {
+        if (connection->isSubscribeRefused()) {
+            result = RESULT_SUBSCRIBE_REJECTED;
+            if (refused != nullptr) {
+                *refused = true;
+            }
+        } else if (connection->isSubscribeSuccess()) {
             if (m_message_handle != nullptr) {
-                m_message_handle->OnSubscribeResponse(connection.second->getSubscribeRsp());
+                m_message_handle->OnSubscribeResponse(connection->getSubscribeRsp());
             }
         } else {
             result = RESULT_SUBSCRIBE_REJECTED;
         }
     }
     return result;
+}
+
+void DatafeedClient::Abort() {
+    m_signal->Abort();
+}
+
+void DatafeedClient::Rearm() {
+    m_signal->Rearm();
 }
 
 void DatafeedClient::ResetAll() {

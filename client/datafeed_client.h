@@ -17,6 +17,7 @@ typedef struct ssl_ctx_st SSL_CTX;
 namespace com::mivo::kmr::client {
 
 class SocketConnectThread;
+class StateSignal;
 
 // The datafeed side of a session: one connection per site type of the node
 // table, the two queues of each site and the market data pipeline that
@@ -44,20 +45,30 @@ public:
     // TLS context for the connections created afterwards; not owned.
     void RegisterSslCtx(SSL_CTX* ssl_ctx);
 
-    // Queues, connections and pipeline for every site of the table, then a
-    // 5-second pause. Replaces whatever an earlier Start built.
+    // Queues, connections and pipeline for every site of the table.
+    // Replaces whatever an earlier Start built.
     void Start();
     // Stops the connections and the decompression threads.
     void Stop();
 
-    // Connects every site not logged in and waits for the outcome:
-    // 0 when every site of the table is logged in, RESULT_DATAFEED_LOGIN_FAILED
-    // otherwise (also for an empty table, without callback).
+    // Connects every site not logged in and waits for the outcome, at most
+    // nuvexia_config_login_response_wait_time seconds: 0 when every site of
+    // the table is logged in, RESULT_DATAFEED_LOGIN_FAILED otherwise (also for an empty table,
+    // without callback). Sites still trying when the time is up start over.
     int TryLoginDatafeed();
-    // Sends the request to every logged-in site and waits for the answers:
-    // 0 when every site accepted, RESULT_NULL_SUBSCRIBE_REQUEST for a null
-    // request, RESULT_SUBSCRIBE_REJECTED otherwise.
-    int TrySubscribe(com::mivo::zel::model::SubscribeRequest* request);
+    // Sends the request to every logged-in site and waits for the answers,
+    // at most nuvexia_config_subscribe_response_wait_time seconds: 0 when
+    // every site accepted, RESULT_NULL_SUBSCRIBE_REQUEST for a null request,
+    // RESULT_SUBSCRIBE_REJECTED otherwise (a site
+    // that was skipped or did not answer in time counts as not accepted).
+    // *refused (optional) tells whether a node refused the request: that is
+    // final, trying again would only be refused again.
+    int TrySubscribe(com::mivo::zel::model::SubscribeRequest* request, bool* refused = nullptr);
+
+    // Ends the waits of TryLoginDatafeed and TrySubscribe at once, from any
+    // thread, now and until Rearm: for teardown while another thread waits.
+    void Abort();
+    void Rearm();
 
     void ResetAll();
     void ResetAllNotConnect();
@@ -96,6 +107,7 @@ private:
     RawDataBackQueueMap m_raw_data_queue_backs;
     SSL_CTX* m_ssl_ctx;
     std::shared_ptr<DataDisruptor> m_data_disruptor;
+    std::shared_ptr<StateSignal> m_signal;
 };
 
 }  // namespace com::mivo::kmr::client

@@ -31,10 +31,28 @@ int64_t WallClockSeconds() {
         .count();
 }
 
-// Waits after a successful login so that the daemon's first pass (which
-// replays subscriptions made before the login) is done when the caller
-// gets control back.
+// The longest wait after a successful login for the daemon's first pass
+// (which replays subscriptions made before the login), so that it is done
+// when the caller gets control back.
 constexpr std::chrono::milliseconds kAfterLoginPause{5000};
+
+// A public call counted while it runs (see EnterCall).
+class CallScope {
+public:
+    CallScope(bool entered, std::function<void()> leave) : m_entered(entered), m_leave(std::move(leave)) {}
+    ~CallScope() {
+        if (m_entered) {
+            m_leave();
+        }
+    }
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+    bool Entered() const { return m_entered; }
+
+private:
+    bool m_entered;
+    std::function<void()> m_leave;
+};
 
 }  // namespace
 
@@ -45,13 +63,61 @@ NuvexiaTcpClient::NuvexiaTcpClient(MessageHandle* message_handle)
 }
 
 NuvexiaTcpClient::~NuvexiaTcpClient() {
+    // Calls running on other threads (a login, a subscribe) end their waits
+    // and leave before anything they use goes away.
+    {
+        std::lock_guard<std::mutex> lock(m_stop_mutex);
+        m_closing = true;
+        m_stop = true;
+    }
+    m_stop_cv.notify_all();
+    std::unique_lock<std::mutex> lock(m_stop_mutex);
+    while (m_active_calls > 0) {
+        lock.unlock();
+        WakeWaiters();
+        lock.lock();
+        // Repeated: a walk that starts right after a wake resets its stop flag.
+        m_stop_cv.wait_for(lock, std::chrono::milliseconds(10), [this] { return m_active_calls == 0; });
+    }
+    lock.unlock();
     StopDaemonThread();
     m_datafeed_client.reset();
     m_discovery_client.reset();
     m_ssl_enabled = false;
     FreeSslCtx();
-    std::lock_guard<std::mutex> lock(m_subscribe_mutex);
+    std::lock_guard<std::mutex> registry(m_subscribe_mutex);
     m_subscribe_requests.clear();
+}
+
+void NuvexiaTcpClient::WakeWaiters() {
+    m_discovery_client->StopLoginCauseFailed();
+    m_discovery_client->CloseSocket();
+    if (m_closing) {
+        m_datafeed_client->Abort();
+    }
+}
+
+bool NuvexiaTcpClient::EnterCall() {
+    std::lock_guard<std::mutex> lock(m_stop_mutex);
+    if (m_closing) {
+        return false;
+    }
+    ++m_active_calls;
+    return true;
+}
+
+void NuvexiaTcpClient::LeaveCall() {
+    {
+        std::lock_guard<std::mutex> lock(m_stop_mutex);
+        --m_active_calls;
+    }
+    m_stop_cv.notify_all();
+}
+
+bool NuvexiaTcpClient::PauseUnlessClosing(std::chrono::milliseconds pause) {
+    std::unique_lock<std::mutex> lock(m_stop_mutex);
+    m_stop_cv.wait_for(lock, pause, [this] { return m_closing.load(); });
+    return !m_closing;
 }
 
 int NuvexiaTcpClient::LoginByServiceDiscovery(const std::string& user_name, const std::string& password,
@@ -64,7 +130,14 @@ int NuvexiaTcpClient::LoginByServiceDiscovery(const std::string& user_name, cons
         backups.emplace_back(text);
     }
 
+    CallScope call(EnterCall(), [this] { LeaveCall(); });
+    if (!call.Entered()) {
+        return RESULT_DISCOVERY_STOPPED;
+    }
     std::lock_guard<std::mutex> login_lock(m_login_mutex);
+    if (m_closing) {
+        return RESULT_DISCOVERY_STOPPED;
+    }
     if (m_daemon_thread || m_datafeed_started) {
         InfoPrint("Login again: the running session is stopped first");
         StopDaemonThread();
@@ -86,10 +159,17 @@ int NuvexiaTcpClient::LoginByServiceDiscovery(const std::string& user_name, cons
             discovered = true;
             break;
         }
-        if (ret == RESULT_DISCOVERY_STOPPED) {
+        if (ret == RESULT_DISCOVERY_STOPPED || m_closing) {
             return RESULT_DISCOVERY_STOPPED;
         }
-        std::this_thread::sleep_for(std::chrono::seconds(BaseConfig::GetInstance().GetLoginTryInterval()));
+        if (ret == RESULT_TLS_FAILED) {
+            // The server's certificate is not trusted: trying again changes nothing.
+            return ret;
+        }
+        if (j < try_count &&
+            !PauseUnlessClosing(std::chrono::seconds(BaseConfig::GetInstance().GetLoginTryInterval()))) {
+            return RESULT_DISCOVERY_STOPPED;
+        }
     }
     if (!discovered) {
         m_discovery_client->CloseSocket();
@@ -118,7 +198,13 @@ int NuvexiaTcpClient::LoginByServiceDiscovery(const std::string& user_name, cons
             break;
         }
         ErrorPrint("Login datafeed service failed, ret=%d", ret);
-        std::this_thread::sleep_for(std::chrono::seconds(BaseConfig::GetInstance().GetLoginTryInterval()));
+        if (m_closing) {
+            break;
+        }
+        if (j < try_count &&
+            !PauseUnlessClosing(std::chrono::seconds(BaseConfig::GetInstance().GetLoginTryInterval()))) {
+            break;
+        }
     }
     if (!logged_in) {
         m_discovery_client->CloseSocket();
@@ -127,8 +213,13 @@ int NuvexiaTcpClient::LoginByServiceDiscovery(const std::string& user_name, cons
         return ret;
     }
 
+    if (m_closing) {
+        return RESULT_DISCOVERY_STOPPED;
+    }
     StartDaemonThread();
-    TestSeam::Sleep(kAfterLoginPause);
+    std::unique_lock<std::mutex> lock(m_stop_mutex);
+    m_stop_cv.wait_for(lock, TestSeam::Scaled(kAfterLoginPause),
+                       [this] { return m_first_pass_done || m_stop || m_closing; });
     return 0;
 }
 
@@ -151,29 +242,43 @@ int NuvexiaTcpClient::SubscribeById(ESubscribeActionType action,
 }
 
 int NuvexiaTcpClient::SubscribeWithRetries(SubscribeRequestPtr request, const char* operation) {
+    CallScope call(EnterCall(), [this] { LeaveCall(); });
+    if (!call.Entered()) {
+        return RESULT_SUBSCRIBE_REJECTED;
+    }
     const unsigned int try_count = BaseConfig::GetInstance().GetSubscribeTryCount();
     for (unsigned int i = 1; i <= try_count; ++i) {
-        const int ret = Subscribe(request, false);
+        bool refused = false;
+        const int ret = Subscribe(request, false, &refused);
         if (ret == 0) {
             InfoPrint("%s success", operation);
             return 0;
         }
+        if (refused) {
+            ErrorPrint("%s refused by the service, not tried again", operation);
+            return RESULT_SUBSCRIBE_REJECTED;
+        }
         InfoPrint("%s failed, ret=%d, try again[%d/%d]", operation, ret, i, try_count);
-        std::this_thread::sleep_for(
-            std::chrono::seconds(BaseConfig::GetInstance().GetSubscirbeTryInterval()));
+        if (i < try_count &&
+            !PauseUnlessClosing(std::chrono::seconds(BaseConfig::GetInstance().GetSubscirbeTryInterval()))) {
+            break;
+        }
     }
     WarnPrint("%s failed", operation);
     return RESULT_SUBSCRIBE_REJECTED;
 }
 
-int NuvexiaTcpClient::Subscribe(SubscribeRequestPtr& request, bool redo) {
+int NuvexiaTcpClient::Subscribe(SubscribeRequestPtr& request, bool redo, bool* refused) {
     if (!request) {
         return RESULT_NULL_SUBSCRIBE_REQUEST;
     }
     // Held until the request is in the registry, so that a replay running
     // next sees it in the order the sites received it.
     std::lock_guard<std::mutex> session(m_session_mutex);
-    const int ret = m_datafeed_client->TrySubscribe(request.get());
+    if (m_closing) {
+        return RESULT_SUBSCRIBE_REJECTED;
+    }
+    const int ret = m_datafeed_client->TrySubscribe(request.get(), refused);
     if (ret == 0 && !redo) {
         AddSubscribeRequest(std::move(request));
     }

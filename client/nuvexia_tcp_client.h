@@ -84,8 +84,8 @@ private:
     void FreeSslCtx();
 
     // One try under the session mutex; on success (and redo false) the
-    // registry takes the request.
-    int Subscribe(SubscribeRequestPtr& request, bool redo);
+    // registry takes the request. *refused: a node refused it (final).
+    int Subscribe(SubscribeRequestPtr& request, bool redo, bool* refused);
     int SubscribeWithRetries(SubscribeRequestPtr request, const char* operation);
     void AddSubscribeRequest(SubscribeRequestPtr request);
     bool HasSubscribeRequests();
@@ -102,8 +102,26 @@ private:
 
     // Sleeps unless a stop request comes first; false when stopped.
     bool PauseUnlessStopped(std::chrono::milliseconds pause);
+    // Sleeps unless teardown begins first; false when closing.
+    bool PauseUnlessClosing(std::chrono::milliseconds pause);
+    // Ends the waits of whatever runs on other threads: discovery walks,
+    // datafeed logins and subscribes (teardown only).
+    void WakeWaiters();
+    // Counts the public calls inside the object so that teardown waits for
+    // them to leave; false (and not counted) once teardown has begun.
+    bool EnterCall();
+    void LeaveCall();
+    // The pause after the n-th failed discovery login of a reconnect: grows
+    // from the login try interval to the check interval, with jitter.
+    std::chrono::milliseconds DiscoveryBackoff(int failures) const;
 
     std::atomic<bool> m_stop{false};
+    // Teardown has begun: calls return at once, waits end.
+    std::atomic<bool> m_closing{false};
+    // Guarded by m_stop_mutex.
+    int m_active_calls = 0;
+    bool m_first_pass_done = false;
+    bool m_daemon_done = false;
     std::unique_ptr<std::thread> m_daemon_thread;
     std::mutex m_subscribe_mutex;
     std::vector<SubscribeRequestPtr> m_subscribe_requests;

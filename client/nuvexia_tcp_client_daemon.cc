@@ -1,6 +1,8 @@
 // The daemon thread: watches the sites, logs them in again (old token
 // first, then a fresh discovery login) and replays the subscriptions.
+#include <algorithm>
 #include <chrono>
+#include <random>
 #include <thread>
 
 #include "client/datafeed_client.h"
@@ -8,6 +10,7 @@
 #include "client/nuvexia_tcp_client.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
+#include "common/test_seam.h"
 
 namespace com::mivo::kmr::client {
 
@@ -19,10 +22,21 @@ std::chrono::milliseconds Seconds(int64_t seconds) {
     return std::chrono::seconds(seconds);
 }
 
+// The first failures of a run are logged one by one, later ones at 8, 16,
+// 32, ... so that a service that keeps refusing does not flood the log.
+bool IsLoggedAttempt(int n) {
+    return n <= 4 || (n & (n - 1)) == 0;
+}
+
 }  // namespace
 
 void NuvexiaTcpClient::StartDaemonThread() {
-    m_stop = false;
+    {
+        std::lock_guard<std::mutex> lock(m_stop_mutex);
+        m_stop = false;
+        m_first_pass_done = false;
+        m_daemon_done = false;
+    }
     m_daemon_thread = std::make_unique<std::thread>(&NuvexiaTcpClient::DaemonThreadWorkFunc, this);
 }
 
@@ -34,16 +48,41 @@ void NuvexiaTcpClient::StopDaemonThread() {
     m_stop_cv.notify_all();
     if (m_daemon_thread) {
         // Ends a discovery walk after its current attempt instead of letting
-        // it go on to the next server.
-        if (m_discovery_client) {
-            m_discovery_client->StopLoginCauseFailed();
-            m_discovery_client->CloseSocket();
+        // it go on to the next server; repeated, because a walk that starts
+        // right after a wake clears its stop flag.
+        std::unique_lock<std::mutex> lock(m_stop_mutex);
+        while (!m_daemon_done) {
+            lock.unlock();
+            WakeWaiters();
+            lock.lock();
+            m_stop_cv.wait_for(lock, std::chrono::milliseconds(10), [this] { return m_daemon_done; });
         }
+        lock.unlock();
         if (m_daemon_thread->joinable()) {
             m_daemon_thread->join();
         }
         m_daemon_thread.reset();
     }
+}
+
+std::chrono::milliseconds NuvexiaTcpClient::DiscoveryBackoff(int failures) const {
+    const BaseConfig& config = BaseConfig::GetInstance();
+    const std::chrono::milliseconds floor = TestSeam::Scaled(std::chrono::milliseconds(1000));
+    const std::chrono::milliseconds first =
+        std::max<std::chrono::milliseconds>(Seconds(config.GetLoginTryInterval()), floor);
+    const std::chrono::milliseconds cap =
+        std::max<std::chrono::milliseconds>(Seconds(config.GetDaemonCheckInterval().count()), first);
+    std::chrono::milliseconds pause = first;
+    for (int i = 1; i < failures && pause < cap; ++i) {
+        pause *= 2;
+    }
+    pause = std::min(pause, cap);
+    // Between half and all of it, so that many clients refused at once do
+    // not come back in step.
+    static thread_local std::minstd_rand random(std::random_device{}());
+    const auto half = pause.count() / 2;
+    std::uniform_int_distribution<long long> spread(0, half);
+    return std::chrono::milliseconds(pause.count() - half + spread(random));
 }
 
 bool NuvexiaTcpClient::PauseUnlessStopped(std::chrono::milliseconds pause) {
@@ -98,9 +137,19 @@ void NuvexiaTcpClient::DaemonThreadWorkFunc() {
             }
         }
 
+        {
+            std::lock_guard<std::mutex> lock(m_stop_mutex);
+            m_first_pass_done = true;
+        }
+        m_stop_cv.notify_all();
         PauseUnlessStopped(Seconds(BaseConfig::GetInstance().GetDaemonCheckInterval().count()));
     }
     InfoPrint("=== daemon thread quit ===");
+    {
+        std::lock_guard<std::mutex> lock(m_stop_mutex);
+        m_daemon_done = true;
+    }
+    m_stop_cv.notify_all();
 }
 
 void NuvexiaTcpClient::Reconnect() {
@@ -136,12 +185,23 @@ void NuvexiaTcpClient::Reconnect() {
         if (m_stop) {
             return;
         }
-        InfoPrint("=== try to relogin discovery service [%d] ... ===", n);
+        if (IsLoggedAttempt(n)) {
+            InfoPrint("=== try to relogin discovery service [%d] ... ===", n);
+        }
         const int ret = m_discovery_client->TryLoginDiscovery();
         if (ret == 0) {
+            if (n > 1) {
+                InfoPrint("Relogin discovery service succeeded after %d failed attempts", n - 1);
+            }
             break;
         }
-        if (ret == RESULT_DISCOVERY_RETRY && !PauseUnlessStopped(Seconds(config.GetLoginTryInterval()))) {
+        // Whatever the failure (a refusal too), the service is given time.
+        const auto pause = DiscoveryBackoff(n);
+        if (IsLoggedAttempt(n)) {
+            ErrorPrint("Relogin discovery service failed %d time(s), ret=%d, next try in %lld ms", n, ret,
+                       static_cast<long long>(pause.count()));
+        }
+        if (!PauseUnlessStopped(pause)) {
             return;
         }
     }
@@ -203,8 +263,15 @@ int NuvexiaTcpClient::RedoSubscribe() {
     int ret = 0;
     for (SubscribeRequest* request : entries) {
         for (unsigned int i = 1; i <= try_count; ++i) {
-            ret = m_datafeed_client->TrySubscribe(request);
+            bool refused = false;
+            ret = m_datafeed_client->TrySubscribe(request, &refused);
             if (ret == 0) {
+                break;
+            }
+            if (refused) {
+                // Final: the node keeps its other subscriptions and the link.
+                ErrorPrint("Replayed subscription refused by the service, skipped");
+                ret = 0;
                 break;
             }
             if (!PauseUnlessStopped(Seconds(BaseConfig::GetInstance().GetSubscirbeTryInterval()))) {

@@ -57,7 +57,7 @@ SocketConnectThread::~SocketConnectThread() {
 
 void SocketConnectThread::Start() {
     InfoPrint("Start connect thread for site type: %d", static_cast<int>(m_site_type));
-    m_login_state = CONNECT_STATE_NONE;
+    SetLoginState(CONNECT_STATE_NONE);
     if (m_thread.joinable()) {
         return;
     }

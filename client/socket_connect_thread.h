@@ -91,6 +91,15 @@ public:
     // Back to the first node; the node list itself is the one given at construction.
     void UpdateNodeList(SiteNodeMap& nodes);
 
+    // Called after every change of the login or subscribe state, on whatever
+    // thread made it. Set it before Start.
+    void SetStateListener(std::function<void()> listener) { m_state_listener = std::move(listener); }
+    // A subscribe whose answer did not come in time counts as failed; a late
+    // answer still updates the state.
+    void AbandonSubscribe();
+    // The last request was refused by the node (the link stays up).
+    bool isSubscribeRefused() const { return m_subscribe_refused.load(); }
+
     ConnectState getState() const { return m_login_state.load(); }
     ConnectState getSubscribeState() const { return m_subscribe_state.load(); }
     bool isStillLogging() const { return m_login_state.load() == CONNECT_STATE_ONGOING; }
@@ -130,6 +139,12 @@ private:
     // Frees the socket (and with it its TLS session), if any.
     void FreeSocket();
     void SendLoginRequest();
+    // The state setters notify the listener.
+    void SetLoginState(ConnectState state);
+    void SetSubscribeState(ConnectState state);
+    // The link of the current socket is lost (not closed by us): the user
+    // hears of it once per socket, with the node it was connected to.
+    void LoseLink();
 
     // Runs fn on the loop thread and waits for it; in place when already
     // there or when no loop runs.
@@ -185,6 +200,13 @@ private:
     int32_t m_recv_count = 0;
     std::atomic<ConnectState> m_login_state{CONNECT_STATE_NONE};
     std::atomic<ConnectState> m_subscribe_state{CONNECT_STATE_NONE};
+    // The subscribe state before the request in flight: a refusal costs only
+    // that request, so the site goes back to it.
+    std::atomic<ConnectState> m_subscribe_state_before{CONNECT_STATE_NONE};
+    std::atomic<bool> m_subscribe_refused{false};
+    std::function<void()> m_state_listener;
+    // The node of the socket in use, until the socket is closed or its loss reported.
+    std::string m_link_host;
 
     // Hand-over of work from other threads to the loop.
     std::mutex m_task_mutex;

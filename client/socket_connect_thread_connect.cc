@@ -50,7 +50,7 @@ void SocketConnectThread::DoTryConnect() {
     if (index < 0 || static_cast<size_t>(index) >= m_server_hosts.size()) {
         WarnPrint("Try to connect to all datafeed node for site type: %d, but still failed",
                   static_cast<int>(m_site_type));
-        m_login_state = CONNECT_STATE_FAILED;
+        SetLoginState(CONNECT_STATE_FAILED);
         return;
     }
     const ServerHost& host = m_server_hosts[index];
@@ -68,14 +68,14 @@ void SocketConnectThread::DoTryConnect() {
     if (BaseConfig::GetInstance().IsUseSSL() && host.IsSsl()) {
         if (CreateSsl() != 0) {
             ErrorPrint("Please init ssl env before login datafeed service!");
-            m_login_state = CONNECT_STATE_NONE;
+            SetLoginState(CONNECT_STATE_NONE);
             return;
         }
         m_bev = bufferevent_openssl_socket_new(m_base, -1, m_ssl, BUFFEREVENT_SSL_CONNECTING,
                                                options | BEV_OPT_DEFER_CALLBACKS);
         if (m_bev == nullptr) {
             ErrorPrint("Create ssl bufferevent failed for %s:%d", ip.c_str(), port);
-            m_login_state = CONNECT_STATE_NONE;
+            SetLoginState(CONNECT_STATE_NONE);
             return;
         }
         bufferevent_openssl_set_allow_dirty_shutdown(m_bev, 1);
@@ -83,7 +83,7 @@ void SocketConnectThread::DoTryConnect() {
         m_bev = bufferevent_socket_new(m_base, -1, options);
         if (m_bev == nullptr) {
             ErrorPrint("Create bufferevent failed for %s:%d", ip.c_str(), port);
-            m_login_state = CONNECT_STATE_NONE;
+            SetLoginState(CONNECT_STATE_NONE);
             return;
         }
     }
@@ -104,15 +104,16 @@ void SocketConnectThread::DoTryConnect() {
     addr.sin_port = htons(static_cast<uint16_t>(port));
     if (evutil_inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) <= 0) {
         ErrorPrint("Call inet_pton for %s:%d", ip.c_str(), port);
-        m_login_state = CONNECT_STATE_NONE;
+        SetLoginState(CONNECT_STATE_NONE);
         return;
     }
     if (bufferevent_socket_connect(m_bev, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) < 0) {
         ErrorPrint("Call bufferevent_socket_connect to %s:%d faild", ip.c_str(), port);
-        m_login_state = CONNECT_STATE_NONE;
+        SetLoginState(CONNECT_STATE_NONE);
         return;
     }
-    m_login_state = CONNECT_STATE_ONGOING;
+    m_link_host = host.ToString();
+    SetLoginState(CONNECT_STATE_ONGOING);
 }
 
 int SocketConnectThread::CreateSsl() {
@@ -131,11 +132,53 @@ int SocketConnectThread::CreateSsl() {
     return 0;
 }
 
+void SocketConnectThread::SetLoginState(ConnectState state) {
+    m_login_state = state;
+    if (m_state_listener) {
+        m_state_listener();
+    }
+}
+
+void SocketConnectThread::SetSubscribeState(ConnectState state) {
+    m_subscribe_state = state;
+    if (m_state_listener) {
+        m_state_listener();
+    }
+}
+
+void SocketConnectThread::AbandonSubscribe() {
+    ConnectState ongoing = CONNECT_STATE_ONGOING;
+    if (m_subscribe_state.compare_exchange_strong(ongoing, CONNECT_STATE_FAILED) && m_state_listener) {
+        m_state_listener();
+    }
+}
+
+void SocketConnectThread::LoseLink() {
+    if (m_link_host.empty()) {
+        return;
+    }
+    const std::string host = std::move(m_link_host);
+    m_link_host.clear();
+    if (m_message_handle != nullptr) {
+        m_message_handle->OnDisconnected(static_cast<int>(m_site_type), host);
+    }
+}
+
 void SocketConnectThread::FreeSocket() {
+    m_link_host.clear();
     if (m_bev == nullptr) {
         return;
     }
     DebugPrint("Close datafeed socket");
+    // Without its socket a site is neither logged in nor subscribed: a
+    // waiting subscribe ends, and the supervision sees the site as down
+    // instead of counting a stale success.
+    if (m_login_state == CONNECT_STATE_SUCCESS) {
+        SetLoginState(CONNECT_STATE_NONE);
+    }
+    if (m_subscribe_state != CONNECT_STATE_NONE) {
+        SetSubscribeState(CONNECT_STATE_NONE);
+    }
     // A TLS socket frees its session with it (close-on-free).
     bool owns_ssl = bufferevent_openssl_get_ssl(m_bev) != nullptr;
     bufferevent_free(m_bev);
@@ -151,33 +194,29 @@ void SocketConnectThread::EventCallback(struct bufferevent* bev, short events, v
     auto* self = static_cast<SocketConnectThread*>(context);
     int site = static_cast<int>(self->m_site_type);
     std::string host = self->getCurrentHostStr();
-    if ((events & BEV_EVENT_READING) && (events & BEV_EVENT_TIMEOUT)) {
-        ErrorPrint("Datafeed Read IDLE, site type: %d, service host: %s. Try to reconnect...", site,
-                   host.c_str());
-        self->DoReConnnect();
-    } else if ((events & BEV_EVENT_WRITING) && (events & BEV_EVENT_TIMEOUT)) {
-        ErrorPrint("Datafeed Write IDLE, site type: %d, service host: %s. Try to reconnect...", site,
-                   host.c_str());
-        self->DoReConnnect();
-    } else if (events & BEV_EVENT_CONNECTED) {
+    if (events & BEV_EVENT_CONNECTED) {
         InfoPrint("Connected to datafeed service successfully, site type: %d, service host: %s.", site,
                   host.c_str());
         self->SendLoginRequest();
+        return;
+    }
+    if ((events & BEV_EVENT_READING) && (events & BEV_EVENT_TIMEOUT)) {
+        ErrorPrint("Datafeed Read IDLE, site type: %d, service host: %s. Try to reconnect...", site,
+                   host.c_str());
+    } else if ((events & BEV_EVENT_WRITING) && (events & BEV_EVENT_TIMEOUT)) {
+        ErrorPrint("Datafeed Write IDLE, site type: %d, service host: %s. Try to reconnect...", site,
+                   host.c_str());
     } else if (events & BEV_EVENT_EOF) {
         ErrorPrint("Connected to datafeed service closed by peer, site type: %d, service host: %s.", site,
                    host.c_str());
-        self->DoReConnnect();
     } else if (events & BEV_EVENT_ERROR) {
-        if (self->m_message_handle != nullptr) {
-            self->m_message_handle->OnDisconnected(site, host);
-        }
         ErrorPrint(
             "Connected to datafeed service error, errno: %d, error msg: %s, site type: %d, service host: %s.",
             err, platform::ErrorText(err).c_str(), site, host.c_str());
-        self->DoReConnnect();
-    } else {
-        self->DoReConnnect();
     }
+    // Every way a link ends other than our own close: one notice each.
+    self->LoseLink();
+    self->DoReConnnect();
 }
 
 void SocketConnectThread::SendLoginRequest() {
@@ -203,8 +242,8 @@ void SocketConnectThread::DoReConnnect() {
     m_heartbeat_count = 0;
     FreeSocket();
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
-    m_login_state = CONNECT_STATE_ONGOING;
-    m_subscribe_state = CONNECT_STATE_NONE;
+    SetLoginState(CONNECT_STATE_ONGOING);
+    SetSubscribeState(CONNECT_STATE_NONE);
     m_server_index.fetch_add(1);
     InfoPrint("Connect to datafeed service failed, try to reconnect other node");
     DoTryConnect();
@@ -214,8 +253,8 @@ void SocketConnectThread::DoReset() {
     DebugPrint("Reset connect thread");
     m_heartbeat_count = 0;
     FreeSocket();
-    m_login_state = CONNECT_STATE_NONE;
-    m_subscribe_state = CONNECT_STATE_NONE;
+    SetLoginState(CONNECT_STATE_NONE);
+    SetSubscribeState(CONNECT_STATE_NONE);
     m_server_index = 0;
 }
 
@@ -227,7 +266,7 @@ void SocketConnectThread::DoCloseSocket() {
 int SocketConnectThread::DoSendSubscribeMsg(com::mivo::zel::model::SubscribeRequest* request) {
     if (m_bev == nullptr) {
         ErrorPrint("Not connect, cannt send subscribe msg to this datafeed node");
-        m_subscribe_state = CONNECT_STATE_FAILED;
+        SetSubscribeState(CONNECT_STATE_FAILED);
         return RESULT_NOT_CONNECTED;
     }
     m_trace_id = ServiceContract::MakeTraceId(ServiceContract::SUBSCRIBE_TRACE_PREFIX);
@@ -236,13 +275,16 @@ int SocketConnectThread::DoSendSubscribeMsg(com::mivo::zel::model::SubscribeRequ
     if (length < 1) {
         // Nothing was sent: the caller must not wait for an answer.
         NuvexiaMessage::ReleaseBuffer(frame);
-        m_subscribe_state = CONNECT_STATE_FAILED;
+        SetSubscribeState(CONNECT_STATE_FAILED);
         return length < 0 ? length : RESULT_BODY_NOT_SERIALISABLE;
     }
     {
         std::lock_guard<std::mutex> lock(m_send_mutex);
         bufferevent_write(m_bev, frame, static_cast<size_t>(length));
-        m_subscribe_state = CONNECT_STATE_ONGOING;
+        m_subscribe_refused = false;
+        ConnectState before = m_subscribe_state.load();
+        m_subscribe_state_before = before == CONNECT_STATE_ONGOING ? CONNECT_STATE_NONE : before;
+        SetSubscribeState(CONNECT_STATE_ONGOING);
     }
     NuvexiaMessage::ReleaseBuffer(frame);
     return 0;

@@ -73,6 +73,7 @@ void SocketConnectThread::SendHeartbeatWrapper(int fd, short events, void* conte
     auto* self = static_cast<SocketConnectThread*>(context);
     if (self->m_heartbeat_count >= static_cast<int32_t>(BaseConfig::GetInstance().GetHeartbeatMaxCount())) {
         ErrorPrint("Not receive heartbeat from datafeed service");
+        self->LoseLink();
         self->DoReset();
     }
     self->SendHeartbeat();

@@ -234,20 +234,22 @@ void SocketConnectThread::ReadCallback(struct bufferevent* bev, void* context) {
 
 void SocketConnectThread::FailShortCopy() {
     ErrorPrint("Read data failed");
+    LoseLink();
     DoCloseSocket();
     if (m_message_handle != nullptr) {
         m_message_handle->OnLoginDatafeedNodeFailed(static_cast<int>(m_site_type), getCurrentHostStr());
     }
-    m_login_state = CONNECT_STATE_FAILED;
+    SetLoginState(CONNECT_STATE_FAILED);
 }
 
 void SocketConnectThread::FailReader() {
     m_heartbeat_count = 0;
+    LoseLink();
     FreeSocket();
     if (m_message_handle != nullptr) {
         m_message_handle->OnLoginDatafeedNodeFailed(static_cast<int>(m_site_type), getCurrentHostStr());
     }
-    m_login_state = CONNECT_STATE_FAILED;
+    SetLoginState(CONNECT_STATE_FAILED);
 }
 
 bool SocketConnectThread::HandleMarketData(int16_t flags, const MetaData& meta, struct evbuffer* input,
@@ -341,11 +343,13 @@ bool SocketConnectThread::HandleLoginResponse(const char* payload, int32_t paylo
             m_message_handle->OnLoginDatafeedNodeSuccess(site, getCurrentHostStr());
             m_message_handle->OnLoginDataServiceResponse(response);
         }
-        m_login_state = CONNECT_STATE_SUCCESS;
+        SetLoginState(CONNECT_STATE_SUCCESS);
         (void)StartHeartbeat();
         return true;
     }
     ErrorPrint("Login datafeed node failed, site type: %d", site);
+    ErrorPrint("Datafeed node %s refused the login: error code %d, %s", getCurrentHostStr().c_str(),
+               response.errorcontext().errorcode(), response.errorcontext().message().c_str());
     if (m_message_handle != nullptr) {
         m_message_handle->OnLoginDatafeedNodeFailed(site, getCurrentHostStr());
     }
@@ -357,20 +361,25 @@ bool SocketConnectThread::HandleSubscribeResponse(const char* payload, int32_t p
     DebugPrint("Datafeed subscribe response body len: %d", ResponseBodyLength(payload, payload_length));
     if (NuvexiaMessage::DecodeResponsePayload(payload, payload_length, m_subscribe_rsp) != 0) {
         ErrorPrint("Decode datafeed subscribe response body failed! Try to resubscribe");
-        m_subscribe_state = CONNECT_STATE_FAILED;
+        LoseLink();
         DoCloseSocket();
+        SetSubscribeState(CONNECT_STATE_FAILED);
         return false;
     }
     InfoPrint("Datafeed subscribe rsp: %s", ToJson(m_subscribe_rsp).c_str());
     if (m_subscribe_rsp.issuccess()) {
-        m_subscribe_state = CONNECT_STATE_SUCCESS;
+        SetSubscribeState(CONNECT_STATE_SUCCESS);
         InfoPrint("Receive subscribe response, subscribe success");
         return true;
     }
-    m_subscribe_state = CONNECT_STATE_FAILED;
+    // A refusal is final and costs only this request: the link and the
+    // subscriptions already on it stay.
     ErrorPrint("Receive subscribe response, subscribe failed");
-    DoCloseSocket();
-    return false;
+    ErrorPrint("Datafeed node %s refused the subscription: error code %d, %s", getCurrentHostStr().c_str(),
+               m_subscribe_rsp.errorcontext().errorcode(), m_subscribe_rsp.errorcontext().message().c_str());
+    m_subscribe_refused = true;
+    SetSubscribeState(m_subscribe_state_before.load());
+    return true;
 }
 
 }  // namespace com::mivo::kmr::client

@@ -94,6 +94,9 @@ protected:
             {"nuvexia_config_subscribe_try_interval", "0"},
             {"nuvexia_config_daemon_check_interval", "1"},
             {"nuvexia_config_handle_thread_num", "2"},
+            {"nuvexia_config_login_response_wait_time", "30"},
+            {"nuvexia_config_subscribe_response_wait_time", "30"},
+            {"nuvexia_config_read_timeout", "30"},
         };
         for (const auto& entry : settings) {
             values[entry.first] = entry.second;

@@ -35,29 +35,36 @@ TEST_F(SessionTest, LoginAndSubscribeEndToEnd) {
     EXPECT_EQ(SubscribesAt(1).size(), 2u);
 }
 
-TEST_F(SessionTest, RefusedSubscriptionIsNotKeptAndTheSiteHeals) {
-    Configure({{"nuvexia_config_subscribe_try_count", "3"}});
+TEST_F(SessionTest, RefusedSubscriptionCostsOnlyThatRequest) {
+    Configure({{"nuvexia_config_subscribe_try_count", "3"}, {"nuvexia_config_subscribe_try_interval", "5"}});
     StartService();
     MakeClient();
     ASSERT_EQ(Login(), 0);
     ASSERT_EQ(m_client->SubscribeByDatatype(COVERAGE, Types({kZelStock})), 0);
+    ASSERT_TRUE(WaitUntil([&] { return m_handle.market_data.load() > 0; }));
+    const int accepted_logins = static_cast<int>(m_service->Node(0).Counters().logins_accepted.load());
+
     m_service->Node(0).Faults().refuse_subscribe = true;
     EXPECT_EQ(m_client->SubscribeByDatatype(ADD, Types({kZelTrade})), -1040);
-    EXPECT_EQ(m_log.Count("SubscribeByDatatype failed, ret=-1040, try again[3/3]"), 1);
-    EXPECT_EQ(m_log.Count(LOG_LEVEL_WARN, "SubscribeByDatatype failed"), 1);
+    // Final at the first answer: no second try, no pause (5 s would show).
+    EXPECT_EQ(SubscribesAt(0).size(), 2u);
+    EXPECT_EQ(m_log.Count("try again"), 0);
+    EXPECT_EQ(m_log.Count(LOG_LEVEL_ERROR, "refused the subscription: error code 403"), 1);
     EXPECT_EQ(m_handle.subscribe_responses.load(), 1);
-
-    // The refusal cost the site its socket; the daemon's replay finds it
-    // unusable, resets it, logs it in again and replays only what was
-    // accepted.
     m_service->Node(0).Faults().refuse_subscribe = false;
-    ASSERT_TRUE(m_log.WaitFor("Relogin datafeed service by pre token successfully!"));
-    ASSERT_TRUE(WaitUntil([&] { return m_handle.subscribe_responses.load() == 2; }));
-    const auto subscribes = SubscribesAt(0);
-    ASSERT_EQ(subscribes.back().second.subscribeactiontype(), COVERAGE);
-    EXPECT_NE(subscribes.back().first, subscribes.front().first);
+
+    // The link and the accepted subscription stay: data keeps flowing on the
+    // same connection, nothing is replayed, no login is needed.
     const int64_t records = m_handle.market_data.load();
     EXPECT_TRUE(WaitUntil([&] { return m_handle.market_data.load() > records + 20; }));
+    EXPECT_EQ(m_service->Node(0).Counters().logins_accepted.load(), accepted_logins);
+    const auto subscribes = SubscribesAt(0);
+    ASSERT_EQ(subscribes.size(), 2u);
+    EXPECT_EQ(subscribes.front().first, subscribes.back().first);
+    EXPECT_EQ(m_handle.disconnected.load(), 0);
+    // The next request goes through the same link.
+    ASSERT_EQ(m_client->SubscribeByDatatype(ADD, Types({kZelTrade})), 0);
+    EXPECT_EQ(SubscribesAt(0).back().first, subscribes.front().first);
 }
 
 TEST_F(SessionTest, SubscribeBeforeLoginIsKeptAndReplayedByTheFirstPass) {

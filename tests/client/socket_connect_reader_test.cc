@@ -228,14 +228,20 @@ TEST_F(ReaderTest, SubscribeAcceptedAndRefused) {
     ASSERT_EQ(rig->connection->SendSubscribeMsg(&request), 0);
     ASSERT_TRUE(WaitFor([&] { return node.CountOf(model::SUBSCRIBE_REQUEST) == 2; }));
     model::SubscribeResponse refused;
+    refused.mutable_errorcontext()->set_errorcode(403);
+    refused.mutable_errorcontext()->set_message("data type not permitted");
     ASSERT_TRUE(node.Send(Response(model::SUBSCRIBE_RESPONSE, "", refused)));  // empty trace id passes
-    ASSERT_TRUE(WaitFor([&] { return rig->connection->getSubscribeState() == State::CONNECT_STATE_FAILED; }));
-    EXPECT_TRUE(rig->connection->isNotSubscribed());
+    ASSERT_TRUE(WaitFor([&] { return rig->connection->isSubscribeRefused(); }));
     EXPECT_TRUE(log.Has("Receive subscribe response, subscribe failed"));
-    // The socket goes, the login state and the node stay.
-    EXPECT_TRUE(WaitFor([&] { return node.PeerClosed(); }));
+    EXPECT_TRUE(log.Has("refused the subscription: error code 403, data type not permitted"));
+    // A refusal costs only that request: the site keeps what it had
+    // accepted before, its socket and its login.
+    EXPECT_TRUE(rig->connection->isSubscribeSuccess());
     EXPECT_TRUE(rig->connection->isLoginSuccess());
-    EXPECT_EQ(rig->connection->SendSubscribeMsg(&request), -2405);
+    EXPECT_FALSE(node.PeerClosed());
+    ASSERT_EQ(rig->connection->SendSubscribeMsg(&request), 0);
+    EXPECT_FALSE(rig->connection->isSubscribeRefused());
+    ASSERT_TRUE(WaitFor([&] { return node.CountOf(model::SUBSCRIBE_REQUEST) == 3; }));
 }
 
 TEST_F(ReaderTest, ResponseBodyLengthOutsidePayloadIsADecodeFailure) {
