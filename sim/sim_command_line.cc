@@ -42,6 +42,7 @@ const char* SimCommandLine::Usage() {
            "them\n"
            "  --securities N --channels N --seed N   the synthetic market (3000, 16, 20261209)\n"
            "  --rate R                   records per second per subscribed connection; 0 = firehose (1000)\n"
+           "  --tick MS                  a rate-driven connection sends what is due every MS ms (1)\n"
            "  --batch N --batch-bytes N  records and bytes per frame at most (64, 60000)\n"
            "  --lz4 never|always|above:N compression of push frames (never)\n"
            "  --max-records N            stop pushing after N records per connection (0 = never)\n"
@@ -208,6 +209,8 @@ bool SimCommandLine::Apply(const std::string& name, const std::string& value, Si
         feed.seed = static_cast<uint64_t>(number);
     } else if (name == "rate") {
         return SimOptionText::ToRate(value, &feed.records_per_second, error);
+    } else if (name == "tick" && Int(value, 1, 1000, &number)) {
+        feed.tick_ms = static_cast<int>(number);
     } else if (name == "batch" && Int(value, 1, 100000, &number)) {
         feed.batch_records = static_cast<int>(number);
     } else if (name == "batch-bytes" && Int(value, 64, 65535, &number)) {

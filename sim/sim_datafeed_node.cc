@@ -29,7 +29,6 @@ namespace {
 constexpr size_t kFirehoseQueue = 4 * SimServer::kLowWaterMark;
 // A rate-driven connection whose client lags this far behind gets nothing new until it catches up.
 constexpr size_t kRateBacklog = 8 * 1024 * 1024;
-constexpr int kRateTickMs = 10;
 
 }  // namespace
 
@@ -220,7 +219,8 @@ void SimDatafeedNode::Restart(SimConnection& connection, SimFeedSession& session
         session.m_rate_start = std::chrono::steady_clock::now();
         session.m_rate_base = session.m_cursor->Produced();
         session.m_rate_timer = event_new(Base(), -1, EV_PERSIST, &SimDatafeedNode::RateTick, &session);
-        timeval tick{0, kRateTickMs * 1000};
+        const int tick_ms = std::max(1, std::min(options.tick_ms, 1000));
+        timeval tick{tick_ms / 1000, (tick_ms % 1000) * 1000};
         event_add(session.m_rate_timer, &tick);
     }
     Pump(connection, session);

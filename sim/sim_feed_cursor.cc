@@ -42,8 +42,9 @@ SimFeedCursor::Output SimFeedCursor::Produce(evbuffer* out, int64_t max_records,
         max_records = std::min(max_records, m_options.max_records - m_produced);
     }
     const uint32_t reuse = static_cast<uint32_t>(std::max(1, m_options.template_reuse));
-    // One clock reading per call: records produced together leave together.
-    const int64_t now = SimFrameWriter::NowUnixNanos();
+    // One clock reading per frame: a frame's records are stamped when it is
+    // made, just before it is written.
+    int64_t now = 0;
     const size_t start_length = evbuffer_get_length(out);
     while (result.records < max_records && !m_streams.empty() &&
            evbuffer_get_length(out) - start_length < max_bytes) {
@@ -60,14 +61,23 @@ SimFeedCursor::Output SimFeedCursor::Produce(evbuffer* out, int64_t max_records,
         }
         ++emitted;
 
-        m_stamp.clear();
-        if (SimRecordStamp::IsSequenced(s.data_type)) {
-            SimRecordStamp::Append(m_stamp, s.data_type, ++m_channel_sequence[static_cast<size_t>(channel)],
-                                   now);
+        const bool sequenced = SimRecordStamp::IsSequenced(s.data_type);
+        const int64_t sequence = sequenced ? ++m_channel_sequence[static_cast<size_t>(channel)] : 0;
+        auto stamp = [&] {
+            m_stamp.clear();
+            if (sequenced) {
+                SimRecordStamp::Append(m_stamp, s.data_type, sequence, now);
+            }
+        };
+        if (m_encoder.Empty()) {
+            now = SimFrameWriter::NowUnixNanos();
         }
+        stamp();
         if (!m_encoder.Fits(rendered.size() + m_stamp.size())) {
             result.compressed_frames += m_encoder.Flush(out, trace_id, ++m_frames) ? 1 : 0;
             ++result.frames;
+            now = SimFrameWriter::NowUnixNanos();
+            stamp();
         }
         m_encoder.Add(rendered, m_stamp, channel, s.data_type);
         ++result.records;

@@ -46,6 +46,9 @@ struct SimFeedOptions {
     int compress_above_bytes = 4096;  // kAboveSize only
     // Records per second per connection; 0 pushes as fast as the socket takes them.
     double records_per_second = 1000;
+    // A rate-driven connection sends what is due this often, so that records
+    // leave close to their due time rather than in bursts.
+    int tick_ms = 1;
     // Records per connection after which the node stops pushing; 0 never stops.
     int64_t max_records = 0;
     // Each stream re-renders its record every this many records and in between only restamps it (sequence

@@ -47,6 +47,8 @@ TEST(SimCommandLineTest, FlagsDescribeServersFeedAndSchedule) {
                        "a:b:c",
                        "--rate",
                        "0",
+                       "--tick",
+                       "5",
                        "--lz4",
                        "above:2048",
                        "--tls",
@@ -69,6 +71,7 @@ TEST(SimCommandLineTest, FlagsDescribeServersFeedAndSchedule) {
     EXPECT_EQ(plan.nodes[3].name, "site8-node0");
     EXPECT_EQ(plan.accounts[0].password, "b:c") << "passwords may hold colons";
     EXPECT_EQ(plan.options.feed.records_per_second, 0);
+    EXPECT_EQ(plan.options.feed.tick_ms, 5);
     EXPECT_EQ(plan.options.feed.compression, SimCompression::kAboveSize);
     EXPECT_EQ(plan.options.feed.compress_above_bytes, 2048);
     ASSERT_EQ(plan.schedule.size(), 3u);
@@ -85,6 +88,7 @@ TEST(SimCommandLineTest, BadInputIsNamed) {
         {"--lz4", "sometimes"}, {"--account", "nopassword"},
         {"--securities"},       {"stray"},
         {"--nonsense", "1"},    {"--at", "soon:down all"},
+        {"--tick", "0"},        {"--tick", "1001"},
     };
     for (const auto& args : bad) {
         SimLaunchPlan plan;

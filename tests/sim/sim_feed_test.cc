@@ -4,8 +4,17 @@
 #include <map>
 #include <set>
 
+#include <event2/buffer.h>
+
+#include <algorithm>
+
+#include "protocol/frame_cutter.h"
+#include "protocol/wire_order.h"
 #include "sim/sim_data_types.h"
+#include "sim/sim_feed_cursor.h"
+#include "sim/sim_record_factory.h"
 #include "sim/sim_record_stamp.h"
+#include "sim/sim_universe.h"
 #include "sim_test_fixture.h"
 
 namespace com::mivo::kmr::client::testing {
@@ -217,6 +226,44 @@ TEST_F(SimFeedTest, RateModePushesWithoutBeingAsked) {
     std::vector<MarketData> records;
     ASSERT_TRUE(ReadRecords(client, 200, &records));
     EXPECT_GE(records.size(), 200u);
+}
+
+// Each frame is stamped when it is made: the records of one frame share a
+// send time, and later frames of the same call carry later ones.
+TEST(SimFeedCursorTest, EachFrameCarriesTheTimeItIsMade) {
+    SimFeedOptions feed;
+    feed.securities = 60;
+    feed.channels = 5;
+    feed.batch_records = 10;
+    SimUniverse universe(feed.seed, feed.securities, feed.channels);
+    SimRecordFactory factory(universe);
+    SimFeedCursor cursor(universe, factory, feed);
+    cursor.SetStreams(universe.StreamsOfType(SimDataTypes::kMdStock));
+    evbuffer* out = evbuffer_new();
+    ASSERT_EQ(cursor.Produce(out, 200, 1 << 20, "").frames, 20);
+    const size_t length = evbuffer_get_length(out);
+    FrameCutter cutter;
+    cutter.Feed(reinterpret_cast<const char*>(evbuffer_pullup(out, -1)), length);
+    evbuffer_free(out);
+    std::vector<int64_t> frame_stamps;
+    FrameView frame;
+    while (cutter.Take(frame) == FrameCutter::Result::FRAME) {
+        std::set<int64_t> stamps;
+        for (size_t at = 0; at + 4 <= frame.payload_length;) {
+            const int32_t record_length = WireOrder::ReadInt32(frame.payload + at);
+            MarketData record;
+            ASSERT_TRUE(record.ParseFromArray(frame.payload + at + 4, record_length));
+            int64_t sequence = 0, sent = 0;
+            ASSERT_TRUE(SimRecordStamp::Read(record, &sequence, &sent));
+            stamps.insert(sent);
+            at += 4 + static_cast<size_t>(record_length);
+        }
+        ASSERT_EQ(stamps.size(), 1u);
+        frame_stamps.push_back(*stamps.begin());
+    }
+    ASSERT_EQ(frame_stamps.size(), 20u);
+    EXPECT_TRUE(std::is_sorted(frame_stamps.begin(), frame_stamps.end()));
+    EXPECT_GT(std::set<int64_t>(frame_stamps.begin(), frame_stamps.end()).size(), 1u);
 }
 
 TEST_F(SimFeedTest, NodesPushTheSameMarketToEveryConnection) {
