@@ -96,7 +96,6 @@ int main(int argc, char** argv) {
     std::printf("%-28s %8s %12s %16s %16s\n", "pipeline", "threads", "cpu % core", "RSS MiB (Start)",
                 "RSS MiB (before)");
     for (bool tuned : {false, true}) {
-        PipelineTuning::SetRecycleRecords(tuned);
         PipelineTuning::SetParkIdleThreads(tuned);
         MessageHandle handle;
         DatafeedClient client(&handle);

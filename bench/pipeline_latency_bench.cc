@@ -5,7 +5,7 @@
 //  - end to end: from the simulated node's send time stamped in the record to
 //    OnMarketData (adds the node, loopback TCP and the frame reader).
 // Each case runs with the design's polling threads and allocation per record,
-// then with parked idle threads and recycled records.
+// then with parked idle threads.
 //
 //   pipeline_latency_bench [seconds per case, default 3]
 #include <cstdlib>
@@ -70,9 +70,8 @@ private:
 };
 
 void Print(const char* path, bool tuned, std::vector<double> samples) {
-    std::printf("%-10s %-28s %9zu %9.1f %9.1f %9.1f %9.1f\n", path,
-                tuned ? "parking, recycled records" : "polling, new record each", samples.size(),
-                Percentile(samples, 50), Percentile(samples, 99), Percentile(samples, 99.9),
+    std::printf("%-10s %-28s %9zu %9.1f %9.1f %9.1f %9.1f\n", path, tuned ? "parking" : "polling",
+                samples.size(), Percentile(samples, 50), Percentile(samples, 99), Percentile(samples, 99.9),
                 samples.empty() ? 0.0 : samples.back());
 }
 
@@ -80,10 +79,10 @@ void Print(const char* path, bool tuned, std::vector<double> samples) {
 // record stamped with the moment its frame is pushed.
 void PipelineOnly(double seconds, bool tuned) {
     LatencyHandle handle(false);
-    RawDataQueueMap raw{{1, DataDisruptor::CreateRawDataQueue()}};
-    RawDataBackQueueMap back{{1, DataDisruptor::CreateRawDataBackQueue()}};
+    SiteFlowMap flows{{1, std::make_shared<SiteFlow>(1, 256 << 20)}};
+    RawDataQueueMap raw{{1, DataDisruptor::CreateRawDataQueue(flows[1])}};
     {
-        DataDisruptor disruptor(&handle, raw, back);
+        DataDisruptor disruptor(&handle, raw, flows);
         disruptor.Start();
         MarketData record;
         record.mutable_mdstock()->set_securityid("600000.SH");
@@ -110,14 +109,9 @@ void PipelineOnly(double seconds, bool tuned) {
             }
             RawData* slot = raw[1]->alloc();
             slot->m_flags = 0;
-            slot->m_data_len = static_cast<int32_t>(payload.size());
-            slot->m_data = new char[payload.size()];
-            std::memcpy(slot->m_data, payload.data(), payload.size());
+            slot->m_payload = flows[1]->Acquire(payload.size());
+            std::memcpy(slot->m_payload->Data(), payload.data(), payload.size());
             raw[1]->push();
-            while (char** done = back[1]->front()) {
-                delete[] * done;
-                back[1]->pop();
-            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -156,7 +150,6 @@ int main(int argc, char** argv) {
     std::printf("%-10s %-28s %9s %9s %9s %9s %9s\n", "path", "pipeline", "records", "p50", "p99", "p99.9",
                 "max");
     for (bool tuned : {false, true}) {
-        PipelineTuning::SetRecycleRecords(tuned);
         PipelineTuning::SetParkIdleThreads(tuned);
         PipelineOnly(seconds, tuned);
         EndToEnd(seconds, tuned);

@@ -58,12 +58,12 @@ struct Payload {
 
 // The frames one connection receives, taken straight from its raw data queue.
 std::vector<Payload> Capture(SimService& service, const std::string& token, int64_t records) {
-    auto raw = DataDisruptor::CreateRawDataQueue();
-    auto back = DataDisruptor::CreateRawDataBackQueue();
+    auto flow = std::make_shared<SiteFlow>(1, int64_t{1} << 30);
+    auto raw = DataDisruptor::CreateRawDataQueue(flow);
     std::string user = kUser;
     MessageHandle handle;
     DatafeedNodeMap table = Table(service);
-    SocketConnectThread connection(&handle, table.begin()->second, raw, back, user, token, 1, nullptr);
+    SocketConnectThread connection(&handle, table.begin()->second, raw, flow, user, token, 1, nullptr);
     connection.Start();
     connection.TryConnect();
     while (connection.isStillLogging()) {
@@ -80,11 +80,10 @@ std::vector<Payload> Capture(SimService& service, const std::string& token, int6
             continue;
         }
         payloads.push_back(
-            {frame->m_flags, std::string(frame->m_data, static_cast<size_t>(frame->m_data_len))});
+            {frame->m_flags, std::string(frame->m_payload->Data(), frame->m_payload->m_length)});
         seen += 50;
-        char** slot = back->alloc();
-        *slot = frame->m_data;
-        back->push();
+        frame->m_payload->Unref();
+        frame->m_payload = nullptr;
         raw->pop();
     }
     connection.Stop();
@@ -158,12 +157,11 @@ int main(int argc, char** argv) {
         const std::string token = service->Accounts().IssueToken(kUser);
         const double bare = BareRate(Capture(*service, token, std::min<int64_t>(records, 100000)));
         for (bool tuned : {false, true}) {
-            PipelineTuning::SetRecycleRecords(tuned);
             PipelineTuning::SetParkIdleThreads(tuned);
             const double rate = EndToEnd(*service, token, records);
-            std::printf(
-                "%-6s %-28s %14.0f %14.0f %7.2f\n", compression == SimCompression::kNever ? "plain" : "lz4",
-                tuned ? "recycled records, parking" : "new record each, polling", rate, bare, rate / bare);
+            std::printf("%-6s %-28s %14.0f %14.0f %7.2f\n",
+                        compression == SimCompression::kNever ? "plain" : "lz4",
+                        tuned ? "parking" : "polling", rate, bare, rate / bare);
         }
         service->Stop();
     }

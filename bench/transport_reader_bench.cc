@@ -29,6 +29,7 @@
 #include "SysLogin.pb.h"
 #include "client/socket_connect_thread.h"
 #include "common/base_config.h"
+#include "pipeline/data_disruptor.h"
 #include "pipeline/raw_data.h"
 #include "protocol/nuvexia_message_impl.h"
 
@@ -203,12 +204,12 @@ Rate BareRead(const std::string& block, size_t rounds, size_t frames_per_block) 
 
 Rate ReaderRun(const std::string& block, size_t rounds, size_t frames_per_block, long* rss_after) {
     BlastNode node(&block, rounds, true);
-    auto raw = std::make_shared<RawDataQueue>();
-    auto back = std::make_shared<RawDataBackQueue>();
+    auto flow = std::make_shared<SiteFlow>(1, int64_t{1} << 30);
+    auto raw = DataDisruptor::CreateRawDataQueue(flow);
     std::string user = "bench", token = "token";
     SiteNodeMap nodes;
     nodes.emplace(1, ServerHost("127.0.0.1", node.Port(), false));
-    SocketConnectThread connection(nullptr, nodes, raw, back, user, token, 1, nullptr);
+    SocketConnectThread connection(nullptr, nodes, raw, flow, user, token, 1, nullptr);
     connection.Start();
 
     const uint64_t want = frames_per_block * rounds;
@@ -246,14 +247,9 @@ Rate ReaderRun(const std::string& block, size_t rounds, size_t frames_per_block,
                 }
                 continue;
             }
-            b += static_cast<uint64_t>(item->m_data_len);
-            char** slot = back->alloc();
-            if (slot != nullptr) {
-                *slot = item->m_data;
-                back->push();
-            } else {
-                delete[] item->m_data;
-            }
+            b += static_cast<uint64_t>(item->m_payload->m_length);
+            item->m_payload->Unref();
+            item->m_payload = nullptr;
             raw->pop();
             ++n;
         }
@@ -325,12 +321,13 @@ int main(int argc, char** argv) {
     // One million records through it, one at a time: every slot gets used.
     for (int i = 0; i < 1000000; ++i) {
         RawData* slot = queue->alloc();
-        slot->m_data_len = i;
+        slot->m_msg_num = i;
         queue->push();
         queue->front();
         queue->pop();
     }
-    std::printf("same queue after one million records passed through: resident %ld KiB\n", ResidentKiB() - rss0);
+    std::printf("same queue after one million records passed through: resident %ld KiB\n",
+                ResidentKiB() - rss0);
     queue.reset();
 
     std::printf(

@@ -38,7 +38,6 @@ DatafeedClient::~DatafeedClient() {
     // The pipeline stops consuming before the connections stop producing; the
     // last owner of each queue releases the payload buffers left in it.
     m_data_disruptor.reset();
-    m_raw_data_queue_backs.clear();
     m_raw_data_queues.clear();
     m_connections.clear();
 }
@@ -60,8 +59,7 @@ void DatafeedClient::Start() {
     for (auto& site : m_datafeed_nodes) {
         CreateSite(site.first, site.second);
     }
-    m_data_disruptor =
-        std::make_shared<DataDisruptor>(m_message_handle, m_raw_data_queues, m_raw_data_queue_backs);
+    m_data_disruptor = std::make_shared<DataDisruptor>(m_message_handle, m_raw_data_queues, m_site_flows);
     m_data_disruptor->Start();
 }
 
@@ -77,13 +75,15 @@ void DatafeedClient::Stop() {
 
 void DatafeedClient::CreateSite(int site_type, SiteNodeMap& nodes) {
     const uint32_t key = static_cast<uint32_t>(site_type);
-    auto raw_data_queue = DataDisruptor::CreateRawDataQueue();
-    auto raw_data_queue_back = DataDisruptor::CreateRawDataBackQueue();
+    // A site keeps its flow (budget, payload pool, counters) for the life of the client.
+    std::shared_ptr<SiteFlow>& flow = m_site_flows[key];
+    if (!flow) {
+        flow = std::make_shared<SiteFlow>(key, SiteFlow::ConfiguredBudgetBytes());
+    }
+    auto raw_data_queue = DataDisruptor::CreateRawDataQueue(flow);
     m_raw_data_queues[key] = raw_data_queue;
-    m_raw_data_queue_backs[key] = raw_data_queue_back;
-    auto connection =
-        std::make_shared<SocketConnectThread>(m_message_handle, nodes, raw_data_queue, raw_data_queue_back,
-                                              m_user_account, m_passwd, key, m_ssl_ctx);
+    auto connection = std::make_shared<SocketConnectThread>(m_message_handle, nodes, raw_data_queue, flow,
+                                                            m_user_account, m_passwd, key, m_ssl_ctx);
     std::weak_ptr<StateSignal> signal = m_signal;
     connection->SetStateListener([signal] {
         if (auto alive = signal.lock()) {
@@ -230,6 +230,11 @@ void DatafeedClient::UpdateDatafeedNode() {
 SocketConnectThread* DatafeedClient::FindConnection(int site_type) const {
     auto it = m_connections.find(site_type);
     return it == m_connections.end() ? nullptr : it->second.get();
+}
+
+const SiteCounters* DatafeedClient::GetSiteCounters(int site_type) const {
+    auto found = m_site_flows.find(static_cast<uint32_t>(site_type));
+    return found == m_site_flows.end() ? nullptr : &found->second->Counters();
 }
 
 bool DatafeedClient::isAllConnected() {

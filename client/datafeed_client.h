@@ -78,6 +78,9 @@ public:
     void UpdateDatafeedNode();
 
     bool isAllConnected();
+    // Running counts of a site of the table (null before its first Start);
+    // valid for the life of this client.
+    const SiteCounters* GetSiteCounters(int site_type) const;
     bool isAllSubscibed();
 
     const std::string& GetUserAccount() const { return m_user_account; }
@@ -103,8 +106,9 @@ private:
     std::string m_passwd;
     DatafeedNodeMap m_datafeed_nodes;
     std::unordered_map<int, std::shared_ptr<SocketConnectThread>> m_connections;
+    // Declared before the rings and connections: it outlives the payloads they hold.
+    SiteFlowMap m_site_flows;
     RawDataQueueMap m_raw_data_queues;
-    RawDataBackQueueMap m_raw_data_queue_backs;
     SSL_CTX* m_ssl_ctx;
     std::shared_ptr<DataDisruptor> m_data_disruptor;
     std::shared_ptr<StateSignal> m_signal;

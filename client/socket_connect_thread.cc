@@ -26,16 +26,14 @@ void UseThreadSafeLibevent() {
 
 SocketConnectThread::SocketConnectThread(MessageHandle* message_handle, const SiteNodeMap& nodes,
                                          std::shared_ptr<RawDataQueue> raw_data_queue,
-                                         std::shared_ptr<RawDataBackQueue> raw_data_queue_back,
-                                         const std::string& user_account, const std::string& token,
-                                         uint32_t site_type, SSL_CTX* ssl_ctx)
+                                         std::shared_ptr<SiteFlow> flow, const std::string& user_account,
+                                         const std::string& token, uint32_t site_type, SSL_CTX* ssl_ctx)
     : m_message_handle(message_handle),
-      m_header_buf(12, 0),
-      m_frame_buf(FRAME_BUF_SIZE, 0),
       m_user_account(user_account),
       m_token(token),
+      m_flow(flow ? std::move(flow)
+                  : std::make_shared<SiteFlow>(site_type, SiteFlow::ConfiguredBudgetBytes())),
       m_raw_data_queue(std::move(raw_data_queue)),
-      m_raw_data_queue_back(std::move(raw_data_queue_back)),
       m_site_type(site_type),
       m_ssl_ctx(ssl_ctx) {
     m_heartbeat_interval.tv_sec = BaseConfig::GetInstance().GetHeartBeatInterval();
@@ -93,9 +91,6 @@ void SocketConnectThread::Stop() {
     std::lock_guard<std::mutex> lock(m_task_mutex);
     if (!m_loop_running) {
         FreeSocket();
-        // This side consumes the return queue; with the loop gone, what came
-        // back is released here rather than lost.
-        ReleaseReturnedBuffers(RawDataBackQueue::kCapacity);
     }
 }
 
@@ -109,6 +104,12 @@ void SocketConnectThread::Run() {
         ErrorPrint("Create event_base_new faeiled for site type: %d", static_cast<int>(m_site_type));
     } else {
         task_event = event_new(base, -1, EV_READ | EV_PERSIST, &SocketConnectThread::TaskCallback, this);
+        m_resume_event = event_new(base, -1, 0, &SocketConnectThread::ResumeCallback, this);
+        // A reader held back when the previous loop ended has no wake-up coming.
+        if (m_flow->IsHeldBack()) {
+            (void)m_flow->Resumed();
+        }
+        m_flow->SetResumeHook(&SocketConnectThread::WakeReader, this);
     }
     {
         std::lock_guard<std::mutex> lock(m_task_mutex);
@@ -138,6 +139,12 @@ void SocketConnectThread::Run() {
         task();
     }
     FreeSocket();
+    // No pipeline thread may reach the event once it is gone.
+    m_flow->SetResumeHook(nullptr, nullptr);
+    if (m_resume_event != nullptr) {
+        event_free(m_resume_event);
+        m_resume_event = nullptr;
+    }
     if (m_heartbeat_event != nullptr) {
         event_free(m_heartbeat_event);
         m_heartbeat_event = nullptr;

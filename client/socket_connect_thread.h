@@ -21,6 +21,8 @@
 #include "common/result_codes.h"
 #include "common/zel_export.h"
 #include "pipeline/raw_data.h"
+#include "pipeline/site_flow.h"
+#include "protocol/frame_cutter.h"
 
 struct event_base;
 struct event;
@@ -35,7 +37,10 @@ namespace com::mivo::kmr::client {
 // socket (plain or TLS). It logs in with the session token once connected,
 // moves on to the next node when anything goes wrong (without wrapping round:
 // past the last node it stays FAILED until Reset), reads frames into the
-// site's raw data queue and keeps the link alive with heartbeats.
+// site's raw data queue and keeps the link alive with heartbeats. While the
+// site's flow is over its memory budget the reader takes no frames and reads
+// nothing from the socket, so TCP pushes back on the node; it goes on when the
+// pipeline has freed half the budget.
 //
 // Threading: every socket and TLS object is created, used and freed on the
 // loop thread only. TryConnect, ReConnnect, Reset, CloseSocket and
@@ -56,14 +61,12 @@ public:
     static constexpr int CODE_NOT_CONNECTED = RESULT_NOT_CONNECTED;
     static constexpr int CODE_SSL_FAILED = RESULT_TLS_FAILED;
     static constexpr int CODE_HEARTBEAT_TIMER_FAILED = RESULT_HEARTBEAT_TIMER_FAILED;
-    // Initial size of the frame scratch buffer; it grows for longer frames.
-    static constexpr size_t FRAME_BUF_SIZE = 65536;
 
     // user_account and token are read at every login and must outlive the
     // connection. ssl_ctx is not owned and may be null (plain nodes only).
+    // flow: the site's payload pool and budget, shared with its pipeline.
     SocketConnectThread(MessageHandle* message_handle, const SiteNodeMap& nodes,
-                        std::shared_ptr<RawDataQueue> raw_data_queue,
-                        std::shared_ptr<RawDataBackQueue> raw_data_queue_back,
+                        std::shared_ptr<RawDataQueue> raw_data_queue, std::shared_ptr<SiteFlow> flow,
                         const std::string& user_account, const std::string& token, uint32_t site_type,
                         SSL_CTX* ssl_ctx);
     ~SocketConnectThread();
@@ -154,14 +157,23 @@ private:
 
     // Reader helpers (socket_connect_thread_read.cc). Each returns false when
     // the socket was closed or replaced and reading must stop.
-    bool HandleMarketData(int16_t flags, const com::mivo::zel::model::MetaData& meta, struct evbuffer* input,
-                          size_t payload_offset, int32_t payload_length);
+    void CutFrames(struct bufferevent* bev);
+    bool DispatchFrame(const FrameView& frame);
+    bool HandleMarketData(int16_t flags, const com::mivo::zel::model::MetaData& meta, const char* payload,
+                          int32_t payload_length);
     bool HandleLoginResponse(const char* payload, int32_t payload_length);
     bool HandleSubscribeResponse(const char* payload, int32_t payload_length);
     void FailReader();
-    void FailShortCopy();
-    void ReleaseReturnedBuffers(int max_count);
     RawData* AllocRawSlot();
+    // Moves what libevent read, then more straight from a plain socket, into
+    // the cutter; the error number of a failed read, else 0.
+    int PullInput(struct bufferevent* bev);
+    // Stops reading while the site is over budget; false when it need not.
+    bool HoldBackReader();
+    void ResumeReader();
+    // True when the reader was held back since the last call (or still is):
+    // heartbeat answers then wait behind frames we chose not to read.
+    bool TakeReaderHeldBack();
 
     // Seconds on the heartbeat's clock (Unix seconds, sped up with the test seam).
     static int64_t HeartbeatClockSeconds();
@@ -172,6 +184,8 @@ private:
     static void EventCallback(struct bufferevent* bev, short events, void* context);
     static void SendHeartbeatWrapper(int fd, short events, void* context);
     static void TaskCallback(int fd, short events, void* context);
+    static void ResumeCallback(int fd, short events, void* context);
+    static void WakeReader(void* context);
 
     MessageHandle* m_message_handle;
     std::atomic<int32_t> m_server_index{0};
@@ -180,12 +194,14 @@ private:
     struct bufferevent* m_bev = nullptr;
     std::thread m_thread;
     std::string m_trace_id;
-    std::vector<char> m_header_buf;
-    std::vector<char> m_frame_buf;
+    FrameCutter m_cutter;
     const std::string& m_user_account;
     const std::string& m_token;
+    // Declared before the ring: the payloads in it belong to the flow.
+    std::shared_ptr<SiteFlow> m_flow;
     std::shared_ptr<RawDataQueue> m_raw_data_queue;
-    std::shared_ptr<RawDataBackQueue> m_raw_data_queue_back;
+    struct event* m_resume_event = nullptr;
+    bool m_held_since_heartbeat = false;
     uint32_t m_site_type;
     SSL* m_ssl = nullptr;
     SSL_CTX* m_ssl_ctx;

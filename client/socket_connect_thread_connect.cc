@@ -183,6 +183,8 @@ void SocketConnectThread::FreeSocket() {
     bool owns_ssl = bufferevent_openssl_get_ssl(m_bev) != nullptr;
     bufferevent_free(m_bev);
     m_bev = nullptr;
+    // Bytes of the old stream mean nothing on the next one.
+    m_cutter.Release();
     if (owns_ssl) {
         m_ssl = nullptr;
     }

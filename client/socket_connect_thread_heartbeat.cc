@@ -71,6 +71,11 @@ void SocketConnectThread::SendHeartbeatWrapper(int fd, short events, void* conte
     (void)fd;
     (void)events;
     auto* self = static_cast<SocketConnectThread*>(context);
+    // Answers queue behind market data our own budget keeps unread: a slow
+    // host is not a dead node.
+    if (self->TakeReaderHeldBack()) {
+        self->m_heartbeat_count = 0;
+    }
     if (self->m_heartbeat_count >= static_cast<int32_t>(BaseConfig::GetInstance().GetHeartbeatMaxCount())) {
         ErrorPrint("Not receive heartbeat from datafeed service");
         self->LoseLink();
@@ -83,9 +88,6 @@ void SocketConnectThread::SendHeartbeat() {
     DebugPrint("Send Hearbeat to datafeed node, site type: %d, current host: %s",
                static_cast<int>(m_site_type), getCurrentHostStr().c_str());
     ++m_heartbeat_count;
-    // Payload buffers back from the pipeline are released here too, so a
-    // quiet feed does not hold the last burst's memory.
-    ReleaseReturnedBuffers(RawDataBackQueue::kCapacity);
     m_current_time = HeartbeatClockSeconds();
     int64_t interval = m_current_time - m_last_heartbeat_time;
     if (interval == 0) {

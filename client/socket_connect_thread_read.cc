@@ -1,8 +1,10 @@
 // The frame reader: cuts the input into frames, checks their meta records and
-// dispatches them; market data goes to the site's raw data queue.
+// dispatches them; market data goes to the site's raw data queue, as long as
+// the site's flow admits it.
 #include <event2/buffer.h>
 #include <event2/bufferevent.h>
 #include <event2/bufferevent_ssl.h>
+#include <event2/event.h>
 #include <event2/util.h>
 #include <google/protobuf/util/json_util.h>
 #include <sys/socket.h>
@@ -31,8 +33,6 @@ using com::mivo::zel::model::SubscribeResponse;
 
 namespace {
 
-constexpr size_t kHeaderLength = ServiceContract::HEADER_LENGTH;
-
 std::string ToJson(const google::protobuf::Message& message) {
     std::string json;
     (void)google::protobuf::util::MessageToJsonString(message, &json);
@@ -45,49 +45,28 @@ void AddSaturating(int32_t& counter, int64_t amount) {
     counter = sum > INT32_MAX ? INT32_MAX : static_cast<int32_t>(sum);
 }
 
-// Copies length bytes that start offset bytes into the input, straight from
-// libevent's chunks into dst. Plain memcpy: on the machines measured (see the
-// transport benchmark) glibc's copy stays fast whatever the distance between
-// source and destination, faster than any hand-made block loop.
-bool CopyPayloadOut(struct evbuffer* input, size_t offset, char* dst, size_t length) {
-    if (length == 0) {
-        return true;
-    }
-    struct evbuffer_ptr start;
-    if (evbuffer_ptr_set(input, &start, offset, EVBUFFER_PTR_SET) != 0) {
-        return false;
-    }
-    struct evbuffer_iovec vecs[16];
-    size_t copied = 0;
-    while (copied < length) {
-        int n = evbuffer_peek(input, static_cast<ev_ssize_t>(length - copied), &start, vecs, 16);
-        if (n <= 0) {
-            return false;
-        }
-        int used = n < 16 ? n : 16;
-        for (int i = 0; i < used && copied < length; ++i) {
-            size_t part = vecs[i].iov_len < length - copied ? vecs[i].iov_len : length - copied;
-            std::memcpy(dst + copied, vecs[i].iov_base, part);
-            copied += part;
-        }
-        if (copied < length && evbuffer_ptr_set(input, &start, offset + copied, EVBUFFER_PTR_SET) != 0) {
-            return false;
-        }
-    }
-    return true;
+int32_t ResponseBodyLength(const char* payload, int32_t payload_length) {
+    return payload_length >= ServiceContract::PAYLOAD_PREFIX_LENGTH ? WireOrder::ReadInt32(payload) : 0;
 }
+
+}  // namespace
 
 // libevent 2.1 reads a socket 4 KiB at a time, each read costing a poll, a
 // size query and the read itself: a busy plain socket is read on here in
-// large pieces straight into the input buffer (no extra copy). The
-// bufferevent still sees end of stream and errors itself on its next read.
-// TLS sockets are left to their own layer.
-//
-// Returns the error number of a failed read (0 otherwise): the read consumed
-// the socket's error, so the caller reports it as libevent would have.
-int PullFromSocket(struct bufferevent* bev, struct evbuffer* input) {
+// large pieces straight into the cutter (no extra copy). The bufferevent
+// still sees end of stream and errors itself on its next read. TLS sockets
+// are left to their own layer.
+int SocketConnectThread::PullInput(struct bufferevent* bev) {
     constexpr size_t kPiece = 256 * 1024;
     constexpr int kMaxPieces = 4;
+    struct evbuffer* input = bufferevent_get_input(bev);
+    const size_t pending = evbuffer_get_length(input);
+    if (pending > 0) {
+        size_t room = 0;
+        char* at = m_cutter.Reserve(pending, &room);
+        const int moved = evbuffer_remove(input, at, pending);
+        m_cutter.Commit(moved > 0 ? static_cast<size_t>(moved) : 0);
+    }
     if (bufferevent_openssl_get_ssl(bev) != nullptr) {
         return 0;
     }
@@ -95,151 +74,95 @@ int PullFromSocket(struct bufferevent* bev, struct evbuffer* input) {
     if (fd < 0) {
         return 0;
     }
-    int error = 0;
-    // The bufferevent keeps the end of its input frozen except while it reads.
-    evbuffer_unfreeze(input, 0);
     for (int piece = 0; piece < kMaxPieces; ++piece) {
-        struct evbuffer_iovec vec[2];
-        int n = evbuffer_reserve_space(input, kPiece, vec, 2);
-        if (n <= 0) {
-            break;
+        size_t room = 0;
+        char* at = m_cutter.Reserve(kPiece, &room);
+        ssize_t got = ::recv(fd, at, room, 0);
+        if (got < 0) {
+            int err = EVUTIL_SOCKET_ERROR();
+            return err != EAGAIN && err != EWOULDBLOCK && err != EINTR ? err : 0;
         }
-        size_t got_total = 0;
-        int used = 0;
-        bool drained = false;
-        for (int i = 0; i < n; ++i) {
-            ssize_t got = ::recv(fd, vec[i].iov_base, vec[i].iov_len, 0);
-            if (got < 0) {
-                int err = EVUTIL_SOCKET_ERROR();
-                if (err != EAGAIN && err != EWOULDBLOCK && err != EINTR) {
-                    error = err;
-                }
-            }
-            if (got <= 0) {
-                drained = true;
-                break;
-            }
-            got_total += static_cast<size_t>(got);
-            used = i + 1;
-            if (static_cast<size_t>(got) < vec[i].iov_len) {
-                vec[i].iov_len = static_cast<size_t>(got);
-                drained = true;
-                break;
-            }
+        if (got == 0) {
+            return 0;
         }
-        evbuffer_commit_space(input, vec, used);
-        if (drained || got_total < kPiece) {
-            break;
+        m_cutter.Commit(static_cast<size_t>(got));
+        if (static_cast<size_t>(got) < room) {
+            return 0;
         }
     }
-    evbuffer_freeze(input, 0);
-    return error;
+    return 0;
 }
-
-int32_t ResponseBodyLength(const char* payload, int32_t payload_length) {
-    return payload_length >= ServiceContract::PAYLOAD_PREFIX_LENGTH ? WireOrder::ReadInt32(payload) : 0;
-}
-
-}  // namespace
 
 void SocketConnectThread::ReadCallback(struct bufferevent* bev, void* context) {
     auto* self = static_cast<SocketConnectThread*>(context);
-    struct evbuffer* input = bufferevent_get_input(bev);
-    if (int error = PullFromSocket(bev, input)) {
+    if (self->m_flow->IsHeldBack()) {
+        // Reading was switched off; what is left in flight waits in libevent.
+        return;
+    }
+    if (int error = self->PullInput(bev)) {
         errno = error;
         EventCallback(bev, BEV_EVENT_READING | BEV_EVENT_ERROR, context);
         return;
     }
-    size_t available = evbuffer_get_length(input);
-    if (available <= kHeaderLength) {
-        return;
-    }
-    MetaData meta;
-    while (true) {
-        char* header_buf = self->m_header_buf.data();
-        if (evbuffer_copyout(input, header_buf, kHeaderLength) < static_cast<ev_ssize_t>(kHeaderLength)) {
-            DebugPrint("Data in buff not enough for msg header");
-            return;
-        }
-        MessageHeader header;
-        NuvexiaMessage::DecodeMsgHeader(header_buf, header);
-        if (!ServiceContract::IsFrameLengthAcceptable(header.m_metaLength, header.m_payloadLength)) {
-            ErrorPrint("msg parse fail,Message length is abnormal");
-            self->FailReader();
-            return;
-        }
-        const size_t meta_length = static_cast<size_t>(header.m_metaLength);
-        const int32_t payload_length = header.m_payloadLength;
-        const size_t head_length = kHeaderLength + meta_length;
-        const size_t frame_length = head_length + static_cast<size_t>(payload_length);
-        if (frame_length > available) {
-            return;
-        }
-        // Header and meta record first: market data payloads are copied
-        // straight from the input into their own array, never through here.
-        if (self->m_frame_buf.size() < frame_length) {
-            self->m_frame_buf.resize(frame_length);
-        }
-        char* frame = self->m_frame_buf.data();
-        if (evbuffer_copyout(input, frame, head_length) < static_cast<ev_ssize_t>(head_length)) {
-            self->FailShortCopy();
-            return;
-        }
-        if (NuvexiaMessage::DecodeMsgMeatData(frame + kHeaderLength, static_cast<int>(meta_length), meta) !=
-                0 ||
-            !ServiceContract::IsTraceIdAccepted(meta.traceid(), self->m_trace_id)) {
-            ErrorPrint("Read datafeed response meta data failed!");
-            self->FailReader();
-            return;
-        }
+    self->CutFrames(bev);
+}
 
-        const int type = static_cast<int>(meta.sysmessagetype());
-        bool keep_reading = true;
-        if (ServiceContract::IsMarketDataType(type)) {
-            keep_reading = self->HandleMarketData(header.m_flags, meta, input, head_length, payload_length);
-        } else {
-            char* payload = frame + head_length;
-            if (!CopyPayloadOut(input, head_length, payload, static_cast<size_t>(payload_length))) {
-                self->FailShortCopy();
-                return;
-            }
-            switch (type) {
-                case com::mivo::zel::model::HEARTBEAT_RESPONSE:
-                    DebugPrint("Receive heatbeat from :%s", self->getCurrentHostStr().c_str());
-                    self->m_heartbeat_count = 0;
-                    break;
-                case com::mivo::zel::model::LOGIN_RESPONSE:
-                    keep_reading = self->HandleLoginResponse(payload, payload_length);
-                    break;
-                case com::mivo::zel::model::SUBSCRIBE_RESPONSE:
-                    keep_reading = self->HandleSubscribeResponse(payload, payload_length);
-                    break;
-                default:
-                    DebugPrint("Receive not known zelsysmessagetype: %d, channelNo: %d, channelIdx: %d, ",
-                               type, meta.channelno(), static_cast<int>(meta.channelindex()));
-                    break;
-            }
-        }
-        if (!keep_reading || self->m_bev != bev) {
-            // The socket was closed or replaced: its bytes go with it.
+void SocketConnectThread::CutFrames(struct bufferevent* bev) {
+    while (m_bev == bev && bev != nullptr) {
+        if (!m_flow->MayAdmit() && HoldBackReader()) {
             return;
         }
-        evbuffer_drain(input, frame_length);
-        available -= frame_length;
-        if (available <= kHeaderLength) {
+        FrameView frame;
+        switch (m_cutter.Take(frame)) {
+            case FrameCutter::Result::NEED_MORE:
+                return;
+            case FrameCutter::Result::BAD_LENGTH:
+                ErrorPrint("msg parse fail,Message length is abnormal");
+                FailReader();
+                return;
+            case FrameCutter::Result::FRAME:
+                break;
+        }
+        if (!DispatchFrame(frame)) {
             return;
         }
     }
 }
 
-void SocketConnectThread::FailShortCopy() {
-    ErrorPrint("Read data failed");
-    LoseLink();
-    DoCloseSocket();
-    if (m_message_handle != nullptr) {
-        m_message_handle->OnLoginDatafeedNodeFailed(static_cast<int>(m_site_type), getCurrentHostStr());
+bool SocketConnectThread::DispatchFrame(const FrameView& frame) {
+    SiteCounters& counters = m_flow->Counters();
+    SiteCounters::Add(counters.frames, 1);
+    SiteCounters::Add(counters.wire_bytes, frame.frame_length);
+    counters.last_frame_ns.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count(),
+                                 std::memory_order_relaxed);
+    MetaData meta;
+    if (NuvexiaMessage::DecodeMsgMeatData(frame.meta, static_cast<int>(frame.meta_length), meta) != 0 ||
+        !ServiceContract::IsTraceIdAccepted(meta.traceid(), m_trace_id)) {
+        ErrorPrint("Read datafeed response meta data failed!");
+        FailReader();
+        return false;
     }
-    SetLoginState(CONNECT_STATE_FAILED);
+    const int type = static_cast<int>(meta.sysmessagetype());
+    const int32_t payload_length = static_cast<int32_t>(frame.payload_length);
+    if (ServiceContract::IsMarketDataType(type)) {
+        return HandleMarketData(frame.header.m_flags, meta, frame.payload, payload_length);
+    }
+    switch (type) {
+        case com::mivo::zel::model::HEARTBEAT_RESPONSE:
+            DebugPrint("Receive heatbeat from :%s", getCurrentHostStr().c_str());
+            m_heartbeat_count = 0;
+            return true;
+        case com::mivo::zel::model::LOGIN_RESPONSE:
+            return HandleLoginResponse(frame.payload, payload_length);
+        case com::mivo::zel::model::SUBSCRIBE_RESPONSE:
+            return HandleSubscribeResponse(frame.payload, payload_length);
+        default:
+            DebugPrint("Receive not known zelsysmessagetype: %d, channelNo: %d, channelIdx: %d, ", type,
+                       meta.channelno(), static_cast<int>(meta.channelindex()));
+            return true;
+    }
 }
 
 void SocketConnectThread::FailReader() {
@@ -252,8 +175,57 @@ void SocketConnectThread::FailReader() {
     SetLoginState(CONNECT_STATE_FAILED);
 }
 
-bool SocketConnectThread::HandleMarketData(int16_t flags, const MetaData& meta, struct evbuffer* input,
-                                           size_t payload_offset, int32_t payload_length) {
+bool SocketConnectThread::HoldBackReader() {
+    if (!m_flow->HoldBack()) {
+        return false;
+    }
+    m_held_since_heartbeat = true;
+    if (m_bev != nullptr) {
+        bufferevent_disable(m_bev, EV_READ);
+    }
+    InfoPrint(
+        "Site type %d holds %lld bytes of market data, budget %lld: reading paused until callbacks catch "
+        "up",
+        static_cast<int>(m_site_type), static_cast<long long>(m_flow->HeldBytes()),
+        static_cast<long long>(m_flow->Budget()));
+    return true;
+}
+
+// Any pipeline thread, once the held bytes have dropped to half the budget.
+void SocketConnectThread::WakeReader(void* context) {
+    auto* self = static_cast<SocketConnectThread*>(context);
+    event_active(self->m_resume_event, EV_READ, 0);
+}
+
+void SocketConnectThread::ResumeCallback(int fd, short events, void* context) {
+    (void)fd;
+    (void)events;
+    static_cast<SocketConnectThread*>(context)->ResumeReader();
+}
+
+void SocketConnectThread::ResumeReader() {
+    const auto held_for = m_flow->Resumed();
+    InfoPrint("Site type %d reading resumed after %lld ms held back, %lld bytes of market data held now",
+              static_cast<int>(m_site_type),
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(held_for).count()),
+              static_cast<long long>(m_flow->HeldBytes()));
+    if (m_bev == nullptr) {
+        return;
+    }
+    bufferevent_enable(m_bev, EV_READ);
+    // Frames already read go first, then what waits in libevent and the
+    // socket: no new bytes may arrive to call the reader again.
+    ReadCallback(m_bev, this);
+}
+
+bool SocketConnectThread::TakeReaderHeldBack() {
+    const bool held = m_held_since_heartbeat || m_flow->IsHeldBack();
+    m_held_since_heartbeat = m_flow->IsHeldBack();
+    return held;
+}
+
+bool SocketConnectThread::HandleMarketData(int16_t flags, const MetaData& meta, const char* payload,
+                                           int32_t payload_length) {
     AddSaturating(m_recv_count, 1);
     AddSaturating(m_recv_bytes, payload_length);
     RawData* slot = AllocRawSlot();
@@ -261,21 +233,20 @@ bool SocketConnectThread::HandleMarketData(int16_t flags, const MetaData& meta, 
         // Only when the connection is being stopped.
         return false;
     }
-    char* data = new char[static_cast<size_t>(payload_length)];
-    if (!CopyPayloadOut(input, payload_offset, data, static_cast<size_t>(payload_length))) {
-        delete[] data;
-        FailShortCopy();
+    PayloadBuffer* buffer = m_flow->Acquire(static_cast<size_t>(payload_length));
+    if (buffer == nullptr) {
+        ErrorPrint("No memory for a market data frame of %d bytes", payload_length);
+        FailReader();
         return false;
     }
+    std::memcpy(buffer->Data(), payload, static_cast<size_t>(payload_length));
     slot->m_flags = flags;
     slot->m_channel_no = meta.channelno();
     slot->m_channel_index = meta.channelindex();
     slot->m_data_type = meta.zeldatatype();
-    slot->m_data_len = payload_length;
     slot->m_msg_num = meta.zelsysmessagenum();
-    slot->m_data = data;
+    slot->m_payload = buffer;
     m_raw_data_queue->push();
-    ReleaseReturnedBuffers(1);
     return true;
 }
 
@@ -293,7 +264,6 @@ RawData* SocketConnectThread::AllocRawSlot() {
         if (m_stopping) {
             return nullptr;
         }
-        ReleaseReturnedBuffers(64);
         ++retries;
         if (retries < 256) {
             std::this_thread::yield();
@@ -308,23 +278,6 @@ RawData* SocketConnectThread::AllocRawSlot() {
         }
     }
     return slot;
-}
-
-void SocketConnectThread::ReleaseReturnedBuffers(int max_count) {
-    if (!m_raw_data_queue_back) {
-        return;
-    }
-    for (int i = 0; i < max_count; ++i) {
-        char** entry = m_raw_data_queue_back->front();
-        if (entry == nullptr) {
-            return;
-        }
-        // A null entry is taken off as well: left in place it would block
-        // every buffer behind it.
-        delete[] * entry;
-        *entry = nullptr;
-        m_raw_data_queue_back->pop();
-    }
 }
 
 bool SocketConnectThread::HandleLoginResponse(const char* payload, int32_t payload_length) {

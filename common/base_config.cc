@@ -29,6 +29,7 @@ constexpr const char* kSubscribeTryInterval = "nuvexia_config_subscribe_try_inte
 constexpr const char* kLoginResponseWait = "nuvexia_config_login_response_wait_time";
 constexpr const char* kSubscribeResponseWait = "nuvexia_config_subscribe_response_wait_time";
 constexpr const char* kQueryUrl = "nuvexia_config_kmr_query_url";
+constexpr const char* kSiteMemoryBudget = "nuvexia_config_site_memory_budget_mb";
 
 constexpr int kVersionMajor = 1;
 constexpr int kVersionMinor = 0;
@@ -72,6 +73,7 @@ void BaseConfig::InitConfig() {
         {kLoginResponseWait, "30"},
         {kSubscribeResponseWait, "30"},
         {kQueryUrl, "127.0.0.1:8090"},
+        {kSiteMemoryBudget, "256"},
     };
     for (const auto& entry : kDefaults) {
         m_properties[entry.first] = entry.second;
@@ -92,6 +94,12 @@ std::string BaseConfig::GetConfigFilePath() const {
 void BaseConfig::SetHandleThreadNum(unsigned num) {
     if (num >= 1 && num <= 99) {
         m_handle_thread_num.Store(num);
+    }
+}
+
+void BaseConfig::SetSiteMemoryBudgetMb(unsigned megabytes) {
+    if (megabytes >= 1) {
+        m_site_memory_budget_mb.Store(megabytes);
     }
 }
 
@@ -201,6 +209,8 @@ void BaseConfig::UpdateIntValue() {
     m_subscribe_try_count.Store(ConvertString2Int(PropertyText(kSubscribeTryCount), 3));
     m_login_try_interval.Store(ConvertString2Int(PropertyText(kLoginTryInterval), 5));
     m_subscribe_try_interval.Store(ConvertString2Int(PropertyText(kSubscribeTryInterval), 5));
+    const int budget = ConvertString2Int(PropertyText(kSiteMemoryBudget), 256);
+    m_site_memory_budget_mb.Store(budget >= 1 ? static_cast<uint32_t>(budget) : 256);
 }
 
 void BaseConfig::UpdateBoolValue() {

@@ -65,6 +65,12 @@ public:
     // Values outside 1..99 are ignored.
     void SetHandleThreadNum(unsigned num);
 
+    // Market data one site may hold (frames read, decompressed, waiting for a
+    // callback) before its reader stops taking frames from the socket.
+    unsigned GetSiteMemoryBudgetMb() const { return m_site_memory_budget_mb.Load(); }
+    // Zero is ignored.
+    void SetSiteMemoryBudgetMb(unsigned megabytes);
+
     unsigned GetLoginTryCount() const { return m_login_try_count.Load(); }
     unsigned GetSubscribeTryCount() const { return m_subscribe_try_count.Load(); }
     unsigned GetLoginTryInterval() const { return m_login_try_interval.Load(); }
@@ -143,6 +149,7 @@ private:
     ConfigValue<uint32_t> m_read_timeout;
     ConfigValue<uint32_t> m_send_timeout;
     ConfigValue<uint32_t> m_handle_thread_num;
+    ConfigValue<uint32_t> m_site_memory_budget_mb{256};
     ConfigValue<uint32_t> m_login_try_count;
     ConfigValue<uint32_t> m_subscribe_try_count;
     ConfigValue<uint32_t> m_login_try_interval;

@@ -31,6 +31,13 @@ unsigned ClientConfig::GetHandleThreadNum() {
     return Config().GetHandleThreadNum();
 }
 
+void ClientConfig::SetSiteMemoryBudgetMb(unsigned megabytes) {
+    Config().SetSiteMemoryBudgetMb(megabytes);
+}
+unsigned ClientConfig::GetSiteMemoryBudgetMb() {
+    return Config().GetSiteMemoryBudgetMb();
+}
+
 void ClientConfig::SetLogFileOutFolder(const std::string& folder) {
     Config().SetLogFileOutFolder(folder);
 }

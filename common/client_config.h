@@ -23,6 +23,10 @@ public:
     static void SetHandleThreadNum(unsigned num);
     static unsigned GetHandleThreadNum();
 
+    // Megabytes of market data one site may hold before its reader waits (1 and up).
+    static void SetSiteMemoryBudgetMb(unsigned megabytes);
+    static unsigned GetSiteMemoryBudgetMb();
+
     // The folder text is used as a prefix of the file name: end it with '/'.
     static void SetLogFileOutFolder(const std::string& folder);
     static const char* GetLogFileOutFolder();

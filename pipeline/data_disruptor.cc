@@ -9,16 +9,10 @@ namespace {
 
 void ReleaseRawDataQueue(RawDataQueue* queue) {
     for (RawData* raw_data = queue->front(); raw_data != nullptr; raw_data = queue->front()) {
-        delete[] raw_data->m_data;
-        raw_data->m_data = nullptr;
-        queue->pop();
-    }
-    delete queue;
-}
-
-void ReleaseRawDataBackQueue(RawDataBackQueue* queue) {
-    for (char** buffer = queue->front(); buffer != nullptr; buffer = queue->front()) {
-        delete[] * buffer;
+        if (raw_data->m_payload != nullptr) {
+            raw_data->m_payload->Unref();
+            raw_data->m_payload = nullptr;
+        }
         queue->pop();
     }
     delete queue;
@@ -27,11 +21,11 @@ void ReleaseRawDataBackQueue(RawDataBackQueue* queue) {
 }  // namespace
 
 DataDisruptor::DataDisruptor(MessageHandle* message_handle, RawDataQueueMap& raw_data_queues,
-                             RawDataBackQueueMap& raw_data_queues_back)
+                             SiteFlowMap& site_flows)
     : m_message_handle(message_handle),
       m_site_count(static_cast<int32_t>(raw_data_queues.size())),
       m_raw_data_queues(raw_data_queues),
-      m_raw_data_queues_back(raw_data_queues_back),
+      m_site_flows(site_flows),
       m_handle_thread_num(BaseConfig::GetInstance().GetHandleThreadNum()),
       m_running(false) {}
 
@@ -77,9 +71,8 @@ void DataDisruptor::AttachSite(uint32_t site_type) {
 
 void DataDisruptor::StartSite(uint32_t site_type) {
     auto raw = m_raw_data_queues.find(site_type);
-    auto back = m_raw_data_queues_back.find(site_type);
-    if (raw == m_raw_data_queues.end() || back == m_raw_data_queues_back.end() || !raw->second ||
-        !back->second) {
+    auto flow = m_site_flows.find(site_type);
+    if (raw == m_raw_data_queues.end() || flow == m_site_flows.end() || !raw->second || !flow->second) {
         ErrorPrint("No data queues for site type: %u", site_type);
         return;
     }
@@ -88,7 +81,7 @@ void DataDisruptor::StartSite(uint32_t site_type) {
         previous->second->Stop();
         m_decompress_threads.erase(previous);
     }
-    auto thread = std::make_shared<DecompressThread>(raw->second, back->second);
+    auto thread = std::make_shared<DecompressThread>(raw->second, flow->second);
     // The callback threads exist before the decompression thread runs, so it
     // never sees the pool half built.
     thread->CreateCallbackThreads(m_handle_thread_num, m_message_handle);
@@ -96,12 +89,11 @@ void DataDisruptor::StartSite(uint32_t site_type) {
     m_decompress_threads[site_type] = thread;
 }
 
-std::shared_ptr<RawDataQueue> DataDisruptor::CreateRawDataQueue() {
-    return std::shared_ptr<RawDataQueue>(new RawDataQueue(), &ReleaseRawDataQueue);
-}
-
-std::shared_ptr<RawDataBackQueue> DataDisruptor::CreateRawDataBackQueue() {
-    return std::shared_ptr<RawDataBackQueue>(new RawDataBackQueue(), &ReleaseRawDataBackQueue);
+std::shared_ptr<RawDataQueue> DataDisruptor::CreateRawDataQueue(std::shared_ptr<SiteFlow> flow) {
+    return std::shared_ptr<RawDataQueue>(new RawDataQueue(), [flow](RawDataQueue* queue) {
+        ReleaseRawDataQueue(queue);
+        (void)flow;
+    });
 }
 
 }  // namespace com::mivo::kmr::client

@@ -6,30 +6,29 @@
 namespace com::mivo::kmr::client {
 
 DecompressThread::DecompressThread(std::shared_ptr<RawDataQueue> raw_data_queue,
-                                   std::shared_ptr<RawDataBackQueue> raw_data_queue_back)
-    : m_raw_data_queue(std::move(raw_data_queue)),
-      m_raw_data_queue_back(std::move(raw_data_queue_back)),
+                                   std::shared_ptr<SiteFlow> flow)
+    : m_flow(std::move(flow)),
+      m_raw_data_queue(std::move(raw_data_queue)),
       m_stop(false),
       m_thread_pool(std::make_shared<CThreadPool>()),
-      m_decompress_buf(kInitialBufferSize),
       m_thread_num(0),
       m_message_handle(nullptr),
       m_discard_warned(false) {}
 
 DecompressThread::~DecompressThread() {
     Stop();
-    // The callback threads go first: they give back records into queues
+    // The callback threads go first: they give back batches into queues
     // that only this object drains.
     m_thread_pool.reset();
-    for (MarketData* record : m_spare_records) {
-        delete record;
+    for (RecordBatch* batch : m_spare_batches) {
+        delete batch;
     }
-    m_spare_records.clear();
+    m_spare_batches.clear();
     m_spare_count.store(0, std::memory_order_relaxed);
 }
 
 void DecompressThread::CreateCallbackThreads(unsigned num, MessageHandle* message_handle) {
-    m_thread_pool->Create(num, message_handle);
+    m_thread_pool->Create(num, message_handle, m_flow ? &m_flow->Counters() : nullptr);
     m_thread_num = static_cast<int32_t>(m_thread_pool->m_threads.size());
     m_message_handle = message_handle;
 }
@@ -67,14 +66,15 @@ void DecompressThread::Run() {
         if (raw_data != nullptr) {
             idle.Reset();
             ProcessRawData(raw_data);
-            HandBackBuffer(raw_data);
             m_raw_data_queue->pop();
         } else if (!idle.ShouldPark()) {
+            Reclaim();
             idle.Pause();
         } else {
             Park();
         }
     } while (!m_stop.load(std::memory_order_acquire));
+    Reclaim();
 }
 
 // Runs on the connection's loop thread, inside push().
@@ -95,18 +95,6 @@ void DecompressThread::Park() {
         }
         m_raw_data_queue->CancelPark();
     }
-}
-
-void DecompressThread::HandBackBuffer(RawData* raw_data) {
-    char** slot = m_raw_data_queue_back ? m_raw_data_queue_back->alloc() : nullptr;
-    if (slot != nullptr) {
-        *slot = raw_data->m_data;
-        m_raw_data_queue_back->push();
-        return;
-    }
-    ErrorPrint("RawDataQueueBack alloc failed");
-    delete[] raw_data->m_data;
-    raw_data->m_data = nullptr;
 }
 
 }  // namespace com::mivo::kmr::client

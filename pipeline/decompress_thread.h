@@ -10,30 +10,29 @@
 
 #include "common/zel_export.h"
 #include "pipeline/message_handle.h"
+#include "pipeline/rate_limited_log.h"
 #include "pipeline/raw_data.h"
+#include "pipeline/record_batch.h"
+#include "pipeline/site_flow.h"
 #include "pipeline/thread_pool.h"
 
 namespace com::mivo::kmr::client {
 
 // The market data stage of one site: takes the frames its connection puts
-// into the raw data queue, decompresses LZ4 payloads, splits them into
-// length-prefixed MarketData records, decodes each and hands it to the
-// callback thread chosen by its ZELMessageChannel. Finished payload buffers
-// go back to the connection through the return queue.
+// into the raw data queue, decompresses LZ4 payloads into a buffer of the
+// site's pool, and splits the payload into length-prefixed MarketData
+// records. The records of one frame go to the callback threads in batches,
+// one per thread (chosen by each record's ZELMessageChannel, so the records
+// of a channel stay in order on one thread), each batch holding a reference
+// to the buffer its records lie in; the callback threads decode them.
 //
-// Records are made and released only on this thread. Records coming back
-// from the callback threads are cleared and kept for reuse (up to
-// kMaxSpareRecords); the rest are destroyed.
+// A bad length prefix or a record cut off at the end of the payload ends the
+// frame there (nothing after it can be found); both are logged
+// (rate-limited) and counted in decode_errors.
 class ZEL_API DecompressThread {
 public:
-    using MarketData = com::mivo::zel::model::MarketData;
-
-    static constexpr size_t kInitialBufferSize = 4096;
-    static constexpr size_t kMaxSpareRecords = 4096;
-
-    DecompressThread(std::shared_ptr<RawDataQueue> raw_data_queue,
-                     std::shared_ptr<RawDataBackQueue> raw_data_queue_back);
-    // Stops the thread, then releases the callback threads and every record.
+    DecompressThread(std::shared_ptr<RawDataQueue> raw_data_queue, std::shared_ptr<SiteFlow> flow);
+    // Stops the thread, then releases the callback threads and every batch.
     ~DecompressThread();
 
     DecompressThread(const DecompressThread&) = delete;
@@ -49,37 +48,41 @@ public:
     bool IsRunning() const { return m_thread.joinable(); }
 
     void Run();
-    // One frame: decompress, split, decode, route. Never reads outside the
-    // payload nor writes outside the decompression buffer.
+    // One frame: decompress, split, hand over; takes the frame's payload
+    // reference. Never reads outside the payload nor writes outside the
+    // decompression buffer.
     void ProcessRawData(RawData* raw_data);
 
-    size_t GetDecompressBufferSize() const { return m_decompress_buf.size(); }
     // Readable from any thread while the decompression thread runs.
-    size_t GetSpareRecordCount() const { return m_spare_count.load(std::memory_order_relaxed); }
+    size_t GetSpareBatchCount() const { return m_spare_count.load(std::memory_order_relaxed); }
 
+    std::shared_ptr<SiteFlow> m_flow;
     std::shared_ptr<RawDataQueue> m_raw_data_queue;
-    std::shared_ptr<RawDataBackQueue> m_raw_data_queue_back;
     std::thread m_thread;
     std::atomic<bool> m_stop;
     std::shared_ptr<CThreadPool> m_thread_pool;
-    std::vector<char> m_decompress_buf;
     int32_t m_thread_num;
     MessageHandle* m_message_handle;
 
 private:
-    // Points data/len at the decompressed bytes; false (logged) on failure.
-    bool Decompress(const RawData& raw_data, const char*& data, int32_t& len);
-    void HandBackBuffer(RawData* raw_data);
-    MarketData* NewRecord();
-    void ReleaseRecord(MarketData* record);
-    void Route(MarketData* record);
+    void WaitForBudget();
+    // The decompressed payload in a new buffer; null (logged) on failure.
+    PayloadBuffer* Decompress(const PayloadBuffer& payload);
+    void Split(PayloadBuffer* buffer);
+    // The callback thread for a record's channel.
+    size_t WorkerIndex(const char* record, size_t length) const;
+    void HandOver(PayloadBuffer* buffer);
+    RecordBatch* TakeBatch();
     void Reclaim();
+    void LogFrameDamage(const char* what, size_t offset, size_t length);
     void Park();
     static void Wake(void* context);
 
     moodycamel::spsc_sema::LightweightSemaphore m_wake;
-    std::vector<MarketData*> m_spare_records;
+    std::vector<RecordBatch*> m_pending;  // per callback thread, this frame's batch
+    std::vector<RecordBatch*> m_spare_batches;
     std::atomic<size_t> m_spare_count{0};
+    RateLimitedLog m_damage_log;
     bool m_discard_warned;
 };
 

@@ -26,6 +26,7 @@ struct SiteCounters {
     // bytes of market data held against the budget, times the reader was held back.
     std::atomic<int64_t> queued_records{0};
     std::atomic<int64_t> held_bytes{0};
+    std::atomic<int64_t> peak_held_bytes{0};
     std::atomic<uint64_t> stalls{0};
 
     static void Add(std::atomic<uint64_t>& counter, uint64_t amount) {

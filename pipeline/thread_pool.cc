@@ -9,11 +9,12 @@ CThreadPool::~CThreadPool() {
     m_threads.clear();
 }
 
-int CThreadPool::Create(unsigned num, MessageHandle* message_handle) {
+int CThreadPool::Create(unsigned num, MessageHandle* message_handle, SiteCounters* counters) {
     const size_t target = m_threads.size() + num;
     m_threads.reserve(target);
     while (m_threads.size() < target) {
-        auto worker = std::make_unique<CWorkerThread>(static_cast<int>(m_threads.size()), message_handle);
+        auto worker =
+            std::make_unique<CWorkerThread>(static_cast<int>(m_threads.size()), message_handle, counters);
         worker->Start();
         m_threads.push_back(std::move(worker));
     }

@@ -22,7 +22,7 @@ public:
     CThreadPool& operator=(const CThreadPool&) = delete;
 
     // Creates and starts num workers in index order; 0 creates none. Returns 0.
-    int Create(unsigned num, MessageHandle* message_handle);
+    int Create(unsigned num, MessageHandle* message_handle, SiteCounters* counters = nullptr);
 
     std::vector<std::unique_ptr<CWorkerThread>> m_threads;
 };

@@ -11,11 +11,12 @@
 
 namespace com::mivo::kmr::client {
 
-CWorkerThread::CWorkerThread(int index, MessageHandle* message_handle)
+CWorkerThread::CWorkerThread(int index, MessageHandle* message_handle, SiteCounters* counters)
     : m_index(index),
       m_running(true),
       m_message_handle(message_handle),
-      m_return_queue(kReturnQueueReserve) {}
+      m_return_queue(kReturnQueueReserve),
+      m_counters(counters) {}
 
 CWorkerThread::~CWorkerThread() {
     Stop();
@@ -24,37 +25,72 @@ CWorkerThread::~CWorkerThread() {
 void CWorkerThread::Run() {
     IdleBackoff idle;
     while (m_running.load(std::memory_order_acquire)) {
-        MarketData* record = nullptr;
-        if (!m_inbound_queue.TryTake(record)) {
+        RecordBatch* batch = nullptr;
+        if (!m_inbound_queue.TryTake(batch)) {
             if (!idle.ShouldPark()) {
                 idle.Pause();
                 continue;
             }
             // Nothing for a while: sleep in the queue's semaphore until the
-            // decompression thread puts a record (or Stop puts the wake-up).
-            if (!m_inbound_queue.WaitTake(record, IdleBackoff::kParkTimeoutUs)) {
+            // decompression thread puts a batch (or Stop puts the wake-up).
+            if (!m_inbound_queue.WaitTake(batch, IdleBackoff::kParkTimeoutUs)) {
                 continue;
             }
         }
         idle.Reset();
-        if (record == nullptr) {
+        if (batch == nullptr) {
             continue;  // the wake-up of Stop
         }
         if (m_message_handle == nullptr) {
             ErrorPrint("Callback handle is nullptr.");
-            delete record;
+            DiscardBatch(batch);
             break;
         }
-        Deliver(record);
+        DeliverBatch(*batch);
+        if (batch->m_buffer != nullptr) {
+            batch->m_buffer->Unref();
+            batch->m_buffer = nullptr;
+        }
+        if (!m_return_queue.Put(batch)) {
+            ErrorPrint("Callback queue full.");
+            DiscardBatch(batch);
+        }
     }
 }
 
-void CWorkerThread::Deliver(MarketData* record) {
-    m_message_handle->OnMarketData(*record);
-    if (!m_return_queue.Put(record)) {
-        ErrorPrint("Callback queue full.");
-        delete record;
+void CWorkerThread::DeliverBatch(RecordBatch& batch) {
+    if (batch.m_buffer == nullptr) {
+        return;
     }
+    const char* base = batch.m_buffer->Data();
+    for (const RecordBatch::Slice& slice : batch.m_records) {
+        const MarketData* record = m_decoder.Decode(base + slice.offset, slice.length);
+        if (record != nullptr) {
+            m_message_handle->OnMarketData(*record);
+            continue;
+        }
+        if (m_counters != nullptr) {
+            SiteCounters::Add(m_counters->decode_errors, 1);
+        }
+        uint64_t left_out = 0;
+        if (m_decode_error_log.Allow(&left_out)) {
+            ErrorPrint(
+                "Market data record of %u bytes does not decode, skipped (%llu more skipped since the "
+                "last such line)",
+                slice.length, static_cast<unsigned long long>(left_out));
+        }
+    }
+    if (m_counters != nullptr) {
+        m_counters->queued_records.fetch_sub(static_cast<int64_t>(batch.m_records.size()),
+                                             std::memory_order_relaxed);
+    }
+}
+
+void CWorkerThread::DiscardBatch(RecordBatch* batch) {
+    if (batch != nullptr && batch->m_buffer != nullptr) {
+        batch->m_buffer->Unref();
+    }
+    delete batch;
 }
 
 void CWorkerThread::Stop() {
@@ -68,12 +104,16 @@ void CWorkerThread::Stop() {
         m_inbound_queue.Put(nullptr);
         m_thread.join();
     }
-    MarketData* record = nullptr;
-    while (m_inbound_queue.TryTake(record)) {
-        delete record;
+    RecordBatch* batch = nullptr;
+    while (m_inbound_queue.TryTake(batch)) {
+        if (batch != nullptr && m_counters != nullptr) {
+            m_counters->queued_records.fetch_sub(static_cast<int64_t>(batch->m_records.size()),
+                                                 std::memory_order_relaxed);
+        }
+        DiscardBatch(batch);
     }
-    while (m_return_queue.TryTake(record)) {
-        delete record;
+    while (m_return_queue.TryTake(batch)) {
+        DiscardBatch(batch);
     }
 }
 

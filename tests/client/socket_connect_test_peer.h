@@ -29,6 +29,7 @@
 #include "client/message_handle.h"
 #include "client/socket_connect_thread.h"
 #include "common/base_log.h"
+#include "pipeline/data_disruptor.h"
 #include "protocol/nuvexia_message_impl.h"
 
 namespace com::mivo::kmr::client::testing {
@@ -346,34 +347,28 @@ private:
     std::vector<std::pair<NuvexiaLogLevel, std::string>> m_lines;
 };
 
-// A connection for one site with its two queues; the test is the pipeline's end.
+// A connection for one site with its ring and flow; the test is the pipeline's end.
 struct ConnectionRig {
-    explicit ConnectionRig(const SiteNodeMap& nodes, uint32_t site = 1, SSL_CTX* ctx = nullptr)
-        : raw(std::make_shared<RawDataQueue>()), back(std::make_shared<RawDataBackQueue>()) {
-        connection = std::make_unique<SocketConnectThread>(&handle, nodes, raw, back, user, token, site, ctx);
+    explicit ConnectionRig(const SiteNodeMap& nodes, uint32_t site = 1, SSL_CTX* ctx = nullptr,
+                           int64_t budget = 64 << 20)
+        : flow(std::make_shared<SiteFlow>(site, budget)), raw(DataDisruptor::CreateRawDataQueue(flow)) {
+        connection = std::make_unique<SocketConnectThread>(&handle, nodes, raw, flow, user, token, site, ctx);
         connection->Start();
     }
-    ~ConnectionRig() {
-        connection.reset();
-        // Records nobody consumed.
-        while (RawData* item = raw->front()) {
-            delete[] item->m_data;
-            raw->pop();
-        }
-    }
+    // The ring's last owner gives back the payloads nobody consumed.
+    ~ConnectionRig() { connection.reset(); }
 
-    // Takes every queued record; the payloads go back through the return queue.
-    std::vector<std::pair<RawData, std::string>> Drain() {
+    // Takes every queued record (with a copy of its payload) and gives its buffer back.
+    std::vector<std::pair<RawData, std::string>> Drain(size_t at_most = SIZE_MAX) {
         std::vector<std::pair<RawData, std::string>> out;
-        while (RawData* item = raw->front()) {
-            out.emplace_back(*item, std::string(item->m_data, static_cast<size_t>(item->m_data_len)));
-            char** slot = back->alloc();
-            if (slot != nullptr) {
-                *slot = item->m_data;
-                back->push();
-            } else {
-                delete[] item->m_data;
+        while (out.size() < at_most) {
+            RawData* item = raw->front();
+            if (item == nullptr) {
+                break;
             }
+            out.emplace_back(*item, std::string(item->m_payload->Data(), item->m_payload->m_length));
+            item->m_payload->Unref();
+            out.back().first.m_payload = nullptr;
             raw->pop();
         }
         return out;
@@ -386,8 +381,8 @@ struct ConnectionRig {
     std::string user = "alice";
     std::string token = "token-123";
     RecordingHandle handle;
+    std::shared_ptr<SiteFlow> flow;
     std::shared_ptr<RawDataQueue> raw;
-    std::shared_ptr<RawDataBackQueue> back;
     std::unique_ptr<SocketConnectThread> connection;
 };
 

@@ -35,7 +35,7 @@ protected:
 };
 
 TEST_F(ConfigTest, DefaultsMatchTheBuiltInTable) {
-    EXPECT_EQ(BaseConfigTestAccess::TableSize(), 19u);
+    EXPECT_EQ(BaseConfigTestAccess::TableSize(), 20u);
     EXPECT_TRUE(Config().IsUseSSL());
     EXPECT_TRUE(Config().IsFileLog());
     EXPECT_FALSE(Config().IsCoutLog());
@@ -110,12 +110,27 @@ TEST_F(ConfigTest, FurtherEqualSignsBelongToTheValueAndLastLineWins) {
     EXPECT_EQ(Config().GetReadTimeout(), 41u);  // the last line needs no newline
 }
 
+TEST_F(ConfigTest, SiteMemoryBudgetIsReadSetAndKeptPositive) {
+    EXPECT_EQ(Config().GetSiteMemoryBudgetMb(), 256u);
+    Load("nuvexia_config_site_memory_budget_mb=64\n");
+    EXPECT_EQ(Config().GetSiteMemoryBudgetMb(), 64u);
+    for (const char* bad : {"0", "-5", "lots"}) {
+        Load(std::string("nuvexia_config_site_memory_budget_mb=") + bad + "\n");
+        EXPECT_EQ(Config().GetSiteMemoryBudgetMb(), 256u) << bad;
+    }
+    ClientConfig::SetSiteMemoryBudgetMb(8);
+    EXPECT_EQ(ClientConfig::GetSiteMemoryBudgetMb(), 8u);
+    ClientConfig::SetSiteMemoryBudgetMb(0);
+    EXPECT_EQ(ClientConfig::GetSiteMemoryBudgetMb(), 8u);
+    ClientConfig::SetSiteMemoryBudgetMb(256);
+}
+
 TEST_F(ConfigTest, UnknownKeysAreReportedAndNotAdded) {
     std::string printed = Load("nuvexia_config_colour = blue\nNUVEXIA_CONFIG_READ_TIMEOUT=7\n");
     EXPECT_EQ(printed,
               "=== unknown property[nuvexia_config_colour] value[blue] ===\n"
               "=== unknown property[NUVEXIA_CONFIG_READ_TIMEOUT] value[7] ===\n");
-    EXPECT_EQ(BaseConfigTestAccess::TableSize(), 19u);
+    EXPECT_EQ(BaseConfigTestAccess::TableSize(), 20u);
     EXPECT_EQ(Config().GetReadTimeout(), 30u);
 }
 

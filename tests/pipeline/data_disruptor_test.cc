@@ -20,26 +20,26 @@ protected:
     void TearDown() override { BaseConfig::GetInstance().SetHandleThreadNum(5); }
 
     void AddSite(uint32_t site) {
-        m_raw[site] = DataDisruptor::CreateRawDataQueue();
-        m_back[site] = DataDisruptor::CreateRawDataBackQueue();
+        m_flows[site] = std::make_shared<SiteFlow>(site, 64 << 20);
+        m_raw[site] = DataDisruptor::CreateRawDataQueue(m_flows[site]);
     }
 
     void Send(uint32_t site, int64_t channel, int64_t sequence) {
         std::string payload;
         AppendRecord(payload, MakeStock(channel, sequence));
         const bool compressed = sequence % 2 == 0;
-        PushRaw(*m_raw[site], compressed ? Compress(payload) : payload, compressed);
+        PushRaw(*m_raw[site], *m_flows[site], compressed ? Compress(payload) : payload, compressed);
     }
 
     LogCapture m_log;
     RecordingHandle m_handle;
+    SiteFlowMap m_flows;
     RawDataQueueMap m_raw;
-    RawDataBackQueueMap m_back;
 };
 
 TEST_F(DataDisruptorTest, StartsOneDecompressionThreadAndPoolPerSite) {
     const int before = ThreadCount();
-    DataDisruptor disruptor(&m_handle, m_raw, m_back);
+    DataDisruptor disruptor(&m_handle, m_raw, m_flows);
     EXPECT_EQ(disruptor.m_site_count, 2);
     EXPECT_EQ(disruptor.m_handle_thread_num, 3u);
     disruptor.Start();
@@ -70,7 +70,7 @@ TEST_F(DataDisruptorTest, StartsOneDecompressionThreadAndPoolPerSite) {
 }
 
 TEST_F(DataDisruptorTest, SiteAttachedAfterStartGetsItsOwnStage) {
-    DataDisruptor disruptor(&m_handle, m_raw, m_back);
+    DataDisruptor disruptor(&m_handle, m_raw, m_flows);
     disruptor.Start();
     AddSite(3);
     disruptor.AttachSite(3);
@@ -90,7 +90,7 @@ TEST_F(DataDisruptorTest, SiteAttachedAfterStartGetsItsOwnStage) {
 }
 
 TEST_F(DataDisruptorTest, AttachAfterStopStartsNothing) {
-    DataDisruptor disruptor(&m_handle, m_raw, m_back);
+    DataDisruptor disruptor(&m_handle, m_raw, m_flows);
     disruptor.Start();
     disruptor.Stop();
     AddSite(4);
@@ -98,9 +98,9 @@ TEST_F(DataDisruptorTest, AttachAfterStopStartsNothing) {
     EXPECT_EQ(disruptor.m_decompress_threads.count(4), 0u);
 }
 
-TEST_F(DataDisruptorTest, SiteWithoutReturnQueueIsSkipped) {
-    m_raw[9] = DataDisruptor::CreateRawDataQueue();
-    DataDisruptor disruptor(&m_handle, m_raw, m_back);
+TEST_F(DataDisruptorTest, SiteWithoutFlowIsSkipped) {
+    m_raw[9] = DataDisruptor::CreateRawDataQueue(std::make_shared<SiteFlow>(9, 1 << 20));
+    DataDisruptor disruptor(&m_handle, m_raw, m_flows);
     disruptor.Start();
     EXPECT_EQ(disruptor.m_decompress_threads.size(), 2u);
     EXPECT_EQ(m_log.Count("No data queues for site type: 9"), 1);
@@ -112,11 +112,11 @@ TEST_F(DataDisruptorTest, RepeatedCyclesReleaseEverythingInFlight) {
     const int before = ThreadCount();
     for (int cycle = 0; cycle < 5; ++cycle) {
         m_raw.clear();
-        m_back.clear();
+        m_flows.clear();
         AddSite(1);
         AddSite(2);
         {
-            DataDisruptor disruptor(&m_handle, m_raw, m_back);
+            DataDisruptor disruptor(&m_handle, m_raw, m_flows);
             disruptor.Start();
             for (int i = 0; i < 300; ++i) {
                 Send(1 + i % 2, i % 7, i);
@@ -127,7 +127,9 @@ TEST_F(DataDisruptorTest, RepeatedCyclesReleaseEverythingInFlight) {
             }
         }
         m_raw.clear();
-        m_back.clear();
+        for (auto& flow : m_flows) {
+            EXPECT_EQ(flow.second->OutstandingBuffers(), 0);
+        }
         EXPECT_EQ(ThreadCount(), before);
     }
 }

@@ -17,6 +17,8 @@
 #include "common/base_log.h"
 #include "pipeline/message_handle.h"
 #include "pipeline/raw_data.h"
+#include "pipeline/record_batch.h"
+#include "pipeline/site_flow.h"
 #include "protocol/wire_order.h"
 #include "support/log_capture.h"
 
@@ -131,23 +133,37 @@ inline std::string Compress(const std::string& plain) {
     return out;
 }
 
-// A frame as the reader makes it: the payload copied into a new array.
-inline RawData MakeRaw(const std::string& payload, bool compressed) {
+// A frame as the reader makes it: the payload copied into a buffer of the flow.
+inline RawData MakeRaw(SiteFlow& flow, const std::string& payload, bool compressed) {
     RawData raw{};
     raw.m_flags = compressed ? 0x4000 : 0;
-    raw.m_data_len = static_cast<int32_t>(payload.size());
-    raw.m_data = new char[payload.size() + 1];
-    std::memcpy(raw.m_data, payload.data(), payload.size());
+    raw.m_payload = flow.Acquire(payload.size());
+    std::memcpy(raw.m_payload->Data(), payload.data(), payload.size());
     return raw;
 }
 
-inline void PushRaw(RawDataQueue& queue, const std::string& payload, bool compressed) {
+inline void PushRaw(RawDataQueue& queue, SiteFlow& flow, const std::string& payload, bool compressed) {
     RawData* slot = nullptr;
     while ((slot = queue.alloc()) == nullptr) {
         std::this_thread::yield();
     }
-    *slot = MakeRaw(payload, compressed);
+    *slot = MakeRaw(flow, payload, compressed);
     queue.push();
+}
+
+// A batch for one callback thread: the records encoded one after the other
+// (each with its length prefix) in a new buffer of the flow.
+inline RecordBatch* MakeBatch(SiteFlow& flow, const std::vector<MarketData>& records) {
+    std::string payload;
+    auto* batch = new RecordBatch();
+    for (const MarketData& record : records) {
+        const size_t at = payload.size() + 4;
+        AppendRecord(payload, record);
+        batch->m_records.push_back({static_cast<uint32_t>(at), static_cast<uint32_t>(payload.size() - at)});
+    }
+    batch->m_buffer = flow.Acquire(payload.size());
+    std::memcpy(batch->m_buffer->Data(), payload.data(), payload.size());
+    return batch;
 }
 
 }  // namespace com::mivo::kmr::client::pipeline_test

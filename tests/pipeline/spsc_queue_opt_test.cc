@@ -21,16 +21,16 @@ TEST(SpscQueueOpt, NewQueueIsEmptyAndHandsOutZeroedSlots) {
     EXPECT_EQ(queue->front(), nullptr);
     RawData* slot = queue->alloc();
     ASSERT_NE(slot, nullptr);
-    EXPECT_EQ(slot->m_data, nullptr);
-    EXPECT_EQ(slot->m_data_len, 0);
+    EXPECT_EQ(slot->m_payload, nullptr);
+    EXPECT_EQ(slot->m_msg_num, 0);
     EXPECT_EQ(slot->m_flags, 0);
     // Reserved twice without push: the same slot, still invisible.
     EXPECT_EQ(queue->alloc(), slot);
-    slot->m_data_len = 7;
+    slot->m_msg_num = 7;
     EXPECT_EQ(queue->front(), nullptr);
     queue->push();
     ASSERT_NE(queue->front(), nullptr);
-    EXPECT_EQ(queue->front()->m_data_len, 7);
+    EXPECT_EQ(queue->front()->m_msg_num, 7);
 }
 
 TEST(SpscQueueOpt, SlotLayoutKeepsFlagAndElementApart) {

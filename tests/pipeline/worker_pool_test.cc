@@ -12,12 +12,24 @@
 namespace com::mivo::kmr::client {
 namespace {
 
+using pipeline_test::MakeBatch;
 using pipeline_test::MakeStock;
 using pipeline_test::RecordingHandle;
 
 using com::mivo::zel::model::MarketData;
 
-// Records left in queues are checked for leaks by the sanitizer builds.
+// Batches left in queues are checked for leaks by the sanitizer builds, and
+// their buffers by the flow's count of outstanding buffers.
+class WorkerPoolTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        EXPECT_EQ(m_flow.OutstandingBuffers(), 0);
+        EXPECT_EQ(m_flow.HeldBytes(), 0);
+    }
+    RecordBatch* Batch(std::vector<MarketData> records) { return MakeBatch(m_flow, records); }
+
+    SiteFlow m_flow{1, 64 << 20};
+};
 
 TEST(BlockingQueueTest, KeepsOrderAndGrowsBeyondItsReservation) {
     BlockingReaderWriterQueue<int> queue(1024);
@@ -71,33 +83,40 @@ TEST(ThreadPoolTest, EmptyPoolStartsNoThread) {
     EXPECT_TRUE(pool.m_threads.empty());
 }
 
-TEST(ThreadPoolTest, RecordIsDeliveredOnceOnItsWorkerAndReturned) {
+TEST_F(WorkerPoolTest, BatchIsDeliveredInOrderOnItsWorkerAndReturned) {
     RecordingHandle handle;
     CThreadPool pool;
     pool.Create(3, &handle);
-    auto* record = new MarketData(MakeStock(1, 77));
-    ASSERT_TRUE(pool.m_threads[1]->m_inbound_queue.Put(record));
-    ASSERT_TRUE(handle.WaitFor(1));
-    MarketData* back = nullptr;
+    RecordBatch* batch = Batch({MakeStock(1, 77), MakeStock(1, 78, true), MakeStock(1, 79)});
+    ASSERT_TRUE(pool.m_threads[1]->m_inbound_queue.Put(batch));
+    ASSERT_TRUE(handle.WaitFor(3));
+    RecordBatch* back = nullptr;
     while (!pool.m_threads[1]->m_return_queue.TryTake(back)) {
         std::this_thread::yield();
     }
-    EXPECT_EQ(back, record);
+    EXPECT_EQ(back, batch);
+    // The buffer went back when the batch was done; the batch keeps its slices for reuse.
+    EXPECT_EQ(back->m_buffer, nullptr);
+    EXPECT_EQ(m_flow.OutstandingBuffers(), 0);
     auto deliveries = handle.Deliveries();
-    ASSERT_EQ(deliveries.size(), 1u);
-    EXPECT_EQ(deliveries[0].thread, pool.m_threads[1]->GetThreadId());
-    EXPECT_EQ(deliveries[0].sequence, 77);
+    ASSERT_EQ(deliveries.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(deliveries[i].thread, pool.m_threads[1]->GetThreadId());
+        EXPECT_EQ(deliveries[i].sequence, 77 + i);
+    }
+    EXPECT_TRUE(deliveries[1].md_family);
+    EXPECT_FALSE(deliveries[2].md_family);
     delete back;
 }
 
-TEST(ThreadPoolTest, ParkedWorkerWakesForLaterRecords) {
+TEST_F(WorkerPoolTest, ParkedWorkerWakesForLaterBatches) {
     RecordingHandle handle;
     CThreadPool pool;
     pool.Create(1, &handle);
     for (int round = 1; round <= 3; ++round) {
         // Long enough for the worker to stop polling and block.
         std::this_thread::sleep_for(std::chrono::milliseconds(15));
-        pool.m_threads[0]->m_inbound_queue.Put(new MarketData(MakeStock(0, round)));
+        pool.m_threads[0]->m_inbound_queue.Put(Batch({MakeStock(0, round)}));
         ASSERT_TRUE(handle.WaitFor(round));
     }
 }
@@ -124,20 +143,23 @@ private:
     bool m_released = false;
 };
 
-TEST(ThreadPoolTest, BlockedWorkerQueuesBeyondReservationWhileOthersDeliver) {
+TEST_F(WorkerPoolTest, BlockedWorkerQueuesBeyondReservationWhileOthersDeliver) {
     BlockingHandle handle;
     {
         CThreadPool pool;
         pool.Create(3, &handle);
         const int queued = 262144 + 4000;
-        for (int i = 0; i < queued; ++i) {
-            ASSERT_TRUE(pool.m_threads[0]->m_inbound_queue.Put(new MarketData()));
+        // Every batch of the blocked worker shares one buffer.
+        RecordBatch* first = Batch({MakeStock(0, 1)});
+        PayloadBuffer* shared = first->m_buffer;
+        shared->AddRefs(queued - 1);
+        ASSERT_TRUE(pool.m_threads[0]->m_inbound_queue.Put(first));
+        for (int i = 1; i < queued; ++i) {
+            auto* batch = new RecordBatch(*first);
+            ASSERT_TRUE(pool.m_threads[0]->m_inbound_queue.Put(batch));
         }
         for (int i = 1; i <= 100; ++i) {
-            auto* record = new MarketData();
-            record->set_zelmessagechannel(1 + i % 2);
-            record->mutable_zelstock()->set_numtrades(i);
-            pool.m_threads[1 + i % 2]->m_inbound_queue.Put(record);
+            pool.m_threads[1 + i % 2]->m_inbound_queue.Put(Batch({MakeStock(1 + i % 2, i)}));
         }
         ASSERT_TRUE(handle.WaitFor(100));
         EXPECT_GE(pool.m_threads[0]->m_inbound_queue.SizeApprox(), static_cast<size_t>(queued - 1));
@@ -146,18 +168,18 @@ TEST(ThreadPoolTest, BlockedWorkerQueuesBeyondReservationWhileOthersDeliver) {
     }
 }
 
-TEST(ThreadPoolTest, DestroyingThePoolDestroysQueuedRecordsUndelivered) {
+TEST_F(WorkerPoolTest, DestroyingThePoolReleasesQueuedBatchesUndelivered) {
     BlockingHandle handle;
     {
         CThreadPool pool;
         pool.Create(2, &handle);
-        auto* first = new MarketData();  // channel 0: blocks worker 0
-        pool.m_threads[0]->m_inbound_queue.Put(first);
+        // channel 0: blocks worker 0
+        pool.m_threads[0]->m_inbound_queue.Put(Batch({MakeStock(0, 1), MakeStock(0, 2)}));
         for (int i = 0; i < 10; ++i) {
-            pool.m_threads[0]->m_inbound_queue.Put(new MarketData());
+            pool.m_threads[0]->m_inbound_queue.Put(Batch({MakeStock(0, 3 + i)}));
         }
-        // Returned records not yet reclaimed are destroyed as well.
-        pool.m_threads[1]->m_return_queue.Put(new MarketData());
+        // Returned batches not yet reclaimed are released as well.
+        pool.m_threads[1]->m_return_queue.Put(Batch({}));
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::thread releaser([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -165,22 +187,22 @@ TEST(ThreadPoolTest, DestroyingThePoolDestroysQueuedRecordsUndelivered) {
         });
         pool.m_threads[0]->Stop();  // waits for the callback in progress
         releaser.join();
-        EXPECT_LE(handle.Deliveries().size(), 1u);
+        EXPECT_LE(handle.Deliveries().size(), 2u);
     }
 }
 
-TEST(ThreadPoolTest, WorkerWithoutHandlerLogsDestroysAndEnds) {
+TEST_F(WorkerPoolTest, WorkerWithoutHandlerLogsReleasesAndEnds) {
     LogCapture log;
     CThreadPool pool;
     pool.Create(1, nullptr);
-    pool.m_threads[0]->m_inbound_queue.Put(new MarketData());
+    pool.m_threads[0]->m_inbound_queue.Put(Batch({MakeStock(0, 1)}));
     ASSERT_TRUE(pipeline_test::WaitUntil([&] { return log.Count("Callback handle is nullptr.") == 1; }));
-    // Later records stay queued until Stop destroys them.
-    pool.m_threads[0]->m_inbound_queue.Put(new MarketData());
+    // Later batches stay queued until Stop releases them.
+    pool.m_threads[0]->m_inbound_queue.Put(Batch({MakeStock(0, 2)}));
     pool.m_threads[0]->Stop();
 }
 
-TEST(ThreadPoolTest, StopFromTheWorkerItselfIsADeadlockError) {
+TEST_F(WorkerPoolTest, StopFromTheWorkerItselfIsADeadlockError) {
     class SelfStopper : public MessageHandle {
     public:
         void OnMarketData(const MarketData&) override {
@@ -198,7 +220,7 @@ TEST(ThreadPoolTest, StopFromTheWorkerItselfIsADeadlockError) {
     CThreadPool pool;
     pool.Create(1, &handle);
     handle.m_worker = pool.m_threads[0].get();
-    pool.m_threads[0]->m_inbound_queue.Put(new MarketData());
+    pool.m_threads[0]->m_inbound_queue.Put(Batch({MakeStock(0, 1)}));
     while (!handle.m_done) {
         std::this_thread::yield();
     }
