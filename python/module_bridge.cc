@@ -11,11 +11,22 @@ namespace {
 std::mutex s_bridge_mutex;
 PythonHandle* s_bridge = nullptr;
 bool s_client_alive = false;
+// A bridge destroyed from its own delivery thread, deleted at the next
+// Ensure or Destroy called elsewhere (its destructor waits for that thread).
+PythonHandle* s_left_behind = nullptr;
+
+void DeleteLeftBehind() {
+    if (s_left_behind != nullptr && !s_left_behind->OnDeliveryThread()) {
+        delete s_left_behind;
+        s_left_behind = nullptr;
+    }
+}
 
 }  // namespace
 
 PythonHandle* ModuleBridge::Ensure() {
     std::lock_guard<std::mutex> lock(s_bridge_mutex);
+    DeleteLeftBehind();
     if (s_bridge == nullptr) {
         s_bridge = new PythonHandle();
     }
@@ -38,8 +49,16 @@ void ModuleBridge::Destroy() {
         ClientFactory::Uninstance();
         s_client_alive = false;
     }
-    delete s_bridge;
+    DeleteLeftBehind();
+    PythonHandle* bridge = s_bridge;
     s_bridge = nullptr;
+    if (bridge != nullptr && bridge->OnDeliveryThread()) {
+        // Called from a market data callback: its thread goes on inside this
+        // handler when the call returns, so the handler stays allocated.
+        s_left_behind = bridge;
+        return;
+    }
+    delete bridge;
 }
 
 void ModuleBridge::DestroyClient() {

@@ -40,6 +40,8 @@ public:
     // Returns once the market data received so far reached Python (or was
     // dropped).
     void WaitDelivered() { m_delivery.WaitDelivered(); }
+    // Whether the caller is this handler's delivery thread (inside OnMarketData).
+    bool OnDeliveryThread() const { return m_delivery.OnDeliveryThread(); }
 
     void OnSubscribeResponse(const com::mivo::zel::model::SubscribeResponse& response) override;
     void OnMarketData(const com::mivo::zel::model::MarketData& data) override;

@@ -177,6 +177,10 @@ void RecordDelivery::Resume() {
     m_stopped = false;
 }
 
+bool RecordDelivery::OnDeliveryThread() const {
+    return t_running == this;
+}
+
 void RecordDelivery::WaitDelivered() {
     std::unique_lock<std::mutex> lock(m_mutex);
     const unsigned long target = m_put;

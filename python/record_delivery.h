@@ -58,6 +58,9 @@ public:
     // Returns once every text put before the call was delivered or dropped.
     void WaitDelivered();
 
+    // Whether the caller is this object's delivery thread.
+    bool OnDeliveryThread() const;
+
 private:
     struct Lane {
         std::deque<std::string> texts;
