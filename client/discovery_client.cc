@@ -106,6 +106,7 @@ int DiscoveryClient::TryLoginDiscovery() {
     // A success of an earlier walk must not pass for one of this walk.
     m_login_success = false;
     m_stop_requested = false;
+    m_tls_failed = false;
 
     for (size_t index = 0; index < m_hosts.size() && WalkMayGoOn(); ++index) {
         m_current_used_host = m_hosts[index];
@@ -141,6 +142,9 @@ int DiscoveryClient::TryLoginDiscovery() {
     }
     if (m_message_handle != nullptr) {
         m_message_handle->OnNoDiscoveryServices();
+    }
+    if (m_tls_failed) {
+        return RESULT_SSL_FAILED;
     }
     return WalkMayGoOn() ? RESULT_DISCOVERY_RETRY : RESULT_DISCOVERY_STOPPED;
 }

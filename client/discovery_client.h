@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -55,7 +56,12 @@ public:
 
     // RESULT_OK logged in; RESULT_DISCOVERY_RETRY not logged in, a later walk
     // may succeed (also when a walk is already running);
-    // RESULT_DISCOVERY_STOPPED stopped for good.
+    // RESULT_DISCOVERY_STOPPED stopped for good; RESULT_TLS_FAILED a server's
+    // certificate was not verified by the CA (trying again changes nothing).
+    //
+    // Each attempt has two limits: the connection must be established within
+    // a connect limit (5 s), and the whole response must have arrived within
+    // nuvexia_config_login_response_wait_time, however the bytes trickle in.
     int TryLoginDiscovery();
 
     // Ends the running attempt, if any, from any thread.
@@ -101,6 +107,21 @@ private:
     // Breaks the current loop, if any, also one that has not started yet.
     void BreakLoop();
     static void WakeCb(int fd, short events, void* ctx);
+    // The attempt's limit expired: the connect limit before the connection
+    // is established, the response limit after.
+    static void DeadlineCb(int fd, short events, void* ctx);
+    // Arms the attempt's deadline event for the given time.
+    void ArmDeadline(std::chrono::milliseconds limit);
+    // Called once the connection is established: read and write timeouts and
+    // the response limit replace the connect limit.
+    void OnConnected();
+    // Logs what a failed TLS connection says; true when the server's
+    // certificate was not verified (the walk then ends with -2402).
+    bool ReportTlsErrors(struct bufferevent* bev);
+    // Names a likely TLS mismatch with what was seen.
+    void ReportTlsMismatch(const char* what);
+    // A plain connection ended before any byte of the answer came.
+    bool IsPlainLinkEndedUnanswered() const;
     // Ends the attempt: sets the walk flags and leaves the loop.
     void EndAttempt(bool login_success, bool keep_trying);
     // The pause after a failed server; cut short when the walk is stopped.
@@ -150,6 +171,11 @@ private:
     // its outcome is settled and whether the response header was logged.
     bool m_attempt_over;
     bool m_header_logged;
+    // The attempt's connection was established (TCP, and TLS when on).
+    bool m_connected = false;
+    // Some attempt of the walk failed the certificate check.
+    std::atomic<bool> m_tls_failed{false};
+    struct event* m_deadline_event = nullptr;
     // The response frame as it arrives; a body longer than the service ever
     // sends is refused before it is buffered.
     FrameCutter m_cutter;

@@ -8,6 +8,7 @@
 #include <event2/event.h>
 #include <google/protobuf/util/json_util.h>
 #include <openssl/err.h>
+#include <openssl/ssl.h>
 
 #include "MetaData.pb.h"
 #include "client/discovery_client.h"
@@ -90,15 +91,16 @@ void DiscoveryEventCb(struct bufferevent* bev, short events, void* ctx) {
     } else if (events & BEV_EVENT_ERROR) {
         const int err = platform::LastError();
         ErrorPrint("Discovery socket occurs errno: %d, cause: %s", err, platform::ErrorText(err).c_str());
-        // A failed handshake or certificate check says more than errno.
-        for (unsigned long tls_err = bufferevent_get_openssl_error(bev); tls_err != 0;
-             tls_err = bufferevent_get_openssl_error(bev)) {
-            char text[256];
-            ERR_error_string_n(tls_err, text, sizeof(text));
-            ErrorPrint("Discovery socket TLS error: %s", text);
+        if (client->ReportTlsErrors(bev)) {
+            client->m_tls_failed = true;
+        } else if (client->m_use_ssl && !client->m_connected && err == 0) {
+            client->ReportTlsMismatch("the TLS handshake failed: the server may not use TLS");
+        } else if (client->IsPlainLinkEndedUnanswered()) {
+            client->ReportTlsMismatch("the server reset the connection without answering the login");
         }
     } else if (events & BEV_EVENT_CONNECTED) {
         InfoPrint("Connect to discovery server successfully! Try to send login request");
+        client->OnConnected();
         if (SendLoginRequest(client, bev)) {
             return;
         }
@@ -111,6 +113,11 @@ void DiscoveryEventCb(struct bufferevent* bev, short events, void* ctx) {
             }
         }
         ErrorPrint("Discovery socket closed by peers");
+        if (client->m_use_ssl && !client->m_connected) {
+            client->ReportTlsMismatch("the server closed during the TLS handshake: it may not use TLS");
+        } else if (client->IsPlainLinkEndedUnanswered()) {
+            client->ReportTlsMismatch("the server closed the connection without answering the login");
+        }
     } else {
         WarnPrint("Unknow discovery socket event: %d", static_cast<int16_t>(events));
     }
@@ -149,8 +156,49 @@ void DiscoveryClient::FailIncompleteResponse() {
     EndAttempt(false, true);
 }
 
+bool DiscoveryClient::ReportTlsErrors(struct bufferevent* bev) {
+    // A failed handshake or certificate check says more than errno.
+    bool untrusted = false;
+    for (unsigned long tls_err = bufferevent_get_openssl_error(bev); tls_err != 0;
+         tls_err = bufferevent_get_openssl_error(bev)) {
+        char text[256];
+        ERR_error_string_n(tls_err, text, sizeof(text));
+        ErrorPrint("Discovery socket TLS error: %s", text);
+        const int reason = ERR_GET_REASON(tls_err);
+        if (reason == SSL_R_CERTIFICATE_VERIFY_FAILED) {
+            untrusted = true;
+        } else if (reason == SSL_R_WRONG_VERSION_NUMBER || reason == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+            ReportTlsMismatch("the server did not answer with TLS");
+        }
+    }
+    if (untrusted) {
+        ErrorPrint(
+            "Discovery server %s: its certificate is not verified by the configured CA; retrying cannot help",
+            m_current_used_host.ToString().c_str());
+    }
+    return untrusted;
+}
+
+bool DiscoveryClient::IsPlainLinkEndedUnanswered() const {
+    // A TLS server drops a plain client's login as a broken handshake.
+    return !m_use_ssl && m_connected && !m_header_logged && m_cutter.Buffered() == 0;
+}
+
+void DiscoveryClient::ReportTlsMismatch(const char* what) {
+    ErrorPrint("Discovery server %s: %s. Likely a TLS mismatch: the client uses %s (nuvexia_config_use_ssl)",
+               m_current_used_host.ToString().c_str(), what, m_use_ssl ? "TLS" : "plain TCP");
+}
+
 void DiscoveryClient::HandleResponse(bool at_end) {
     struct evbuffer* input = bufferevent_get_input(m_bev);
+    // A TLS record (alert or handshake, version 3.x) where a frame should start.
+    unsigned char first[2];
+    if (!m_use_ssl && m_cutter.Buffered() == 0 && evbuffer_copyout(input, first, sizeof(first)) == 2 &&
+        (first[0] == 0x15 || first[0] == 0x16) && first[1] == 0x03) {
+        ReportTlsMismatch("the server answered with TLS");
+        EndAttempt(false, true);
+        return;
+    }
     for (size_t available = evbuffer_get_length(input); available > 0;
          available = evbuffer_get_length(input)) {
         size_t room = 0;
@@ -222,6 +270,9 @@ void DiscoveryClient::HandleLoginResponse(const LoginResponse& response) {
     InfoPrint("Receive discovery login response, payload: %s", ToLoggedJson(response).c_str());
     if (!response.issuccess()) {
         ErrorPrint("Login discovery server successfully, but meet error: %s, please check",
+                   response.errorcontext().message().c_str());
+        ErrorPrint("Discovery server %s refused the login: error code %d, %s",
+                   m_current_used_host.ToString().c_str(), response.errorcontext().errorcode(),
                    response.errorcontext().message().c_str());
         EndAttempt(false, false);
         return;

@@ -2,7 +2,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <chrono>
 #include <cstring>
+#include <exception>
 
 #include <event2/bufferevent.h>
 #include <event2/bufferevent_ssl.h>
@@ -15,6 +17,7 @@
 #include "common/base_config.h"
 #include "common/base_log.h"
 #include "common/platform.h"
+#include "common/test_seam.h"
 
 namespace com::mivo::kmr::client {
 
@@ -22,6 +25,10 @@ namespace {
 
 // Dotted IPv4 text only: a name or a malformed text must not turn into a
 // connection to 0.0.0.0.
+// The time a discovery server has to accept the connection (and finish the
+// TLS handshake) before the attempt counts as failed.
+constexpr std::chrono::milliseconds kConnectLimit{5000};
+
 bool BuildServerAddress(const std::string& ip, int port, sockaddr_in& address) {
     std::memset(&address, 0, sizeof(address));
     address.sin_family = AF_INET;
@@ -54,9 +61,11 @@ void DiscoveryClient::TryConnect(const std::string& ip, int port) {
         m_base = event_base_new();
         if (m_base != nullptr) {
             m_wake_event = event_new(m_base, -1, 0, &DiscoveryClient::WakeCb, this);
+            m_deadline_event = evtimer_new(m_base, &DiscoveryClient::DeadlineCb, this);
         }
     }
-    if (m_base == nullptr || m_wake_event == nullptr) {
+    m_connected = false;
+    if (m_base == nullptr || m_wake_event == nullptr || m_deadline_event == nullptr) {
         ErrorPrint("Create event base for discovery failed!");
         StopLoginCauseFailed();
         FreeBaseEvent();
@@ -71,10 +80,9 @@ void DiscoveryClient::TryConnect(const std::string& ip, int port) {
     } else {
         bufferevent_setcb(m_bev, DiscoveryReadCb, nullptr, DiscoveryEventCb, this);
         bufferevent_enable(m_bev, EV_READ | EV_WRITE);
-        const auto& config = BaseConfig::GetInstance();
-        const timeval read_timeout{static_cast<time_t>(config.GetReadTimeout()), 0};
-        const timeval write_timeout{static_cast<time_t>(config.GetSendTimeout()), 0};
-        bufferevent_set_timeouts(m_bev, &read_timeout, &write_timeout);
+        // Until the connection is established only the connect limit runs:
+        // an idle read timeout would misname a connection that never opened.
+        ArmDeadline(TestSeam::Scaled(kConnectLimit));
 
         InfoPrint("Try to connect discovery server: %s:%d", ip.c_str(), port);
         if (bufferevent_socket_connect(m_bev, reinterpret_cast<sockaddr*>(&address), sizeof(address)) < 0) {
@@ -125,8 +133,48 @@ int DiscoveryClient::CreateSsl() {
     return 0;
 }
 
+void DiscoveryClient::ArmDeadline(std::chrono::milliseconds limit) {
+    const timeval tv{static_cast<time_t>(limit.count() / 1000),
+                     static_cast<suseconds_t>((limit.count() % 1000) * 1000)};
+    evtimer_add(m_deadline_event, &tv);
+}
+
+void DiscoveryClient::OnConnected() {
+    m_connected = true;
+    const auto& config = BaseConfig::GetInstance();
+    const timeval read_timeout{static_cast<time_t>(config.GetReadTimeout()), 0};
+    const timeval write_timeout{static_cast<time_t>(config.GetSendTimeout()), 0};
+    bufferevent_set_timeouts(m_bev, &read_timeout, &write_timeout);
+    int seconds = 30;
+    try {
+        seconds = config.GetIntValue("nuvexia_config_login_response_wait_time");
+    } catch (const std::exception&) {
+        seconds = 30;
+    }
+    ArmDeadline(std::chrono::seconds(seconds > 0 ? seconds : 30));
+}
+
+void DiscoveryClient::DeadlineCb(int /*fd*/, short /*events*/, void* ctx) {
+    auto* client = static_cast<DiscoveryClient*>(ctx);
+    if (client->m_attempt_over) {
+        return;
+    }
+    const std::string host = client->m_current_used_host.ToString();
+    if (client->m_connected) {
+        ErrorPrint("Discovery server %s did not complete its login response in time", host.c_str());
+    } else {
+        ErrorPrint("Connect to discovery server %s timed out: no connection within the connect limit",
+                   host.c_str());
+    }
+    client->EndAttempt(false, true);
+}
+
 void DiscoveryClient::FreeBaseEvent() {
     std::lock_guard<std::mutex> lock(m_loop_mutex);
+    if (m_deadline_event != nullptr) {
+        event_free(m_deadline_event);
+        m_deadline_event = nullptr;
+    }
     if (m_bev != nullptr) {
         // Frees the TLS session and closes the socket with it.
         bufferevent_free(m_bev);

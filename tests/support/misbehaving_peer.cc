@@ -100,7 +100,9 @@ void MisbehavingPeer::FillBlackhole() {
         ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
         m_plugs.push_back(fd);
     }
-    // The first plug completes at once; give the kernel a moment to queue it.
+    // The first plug completes at once and fills the queue; wait until it has.
+    pollfd first{m_plugs.front(), POLLOUT, 0};
+    ::poll(&first, 1, 1000);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
@@ -252,7 +254,8 @@ void MisbehavingPeer::Loop() {
 }
 
 void MisbehavingPeer::AcceptNew() {
-    while (true) {
+    // A poll begun before the door closed must not take the plugs out of the queue.
+    while (m_door != Door::kBlackhole) {
         int fd = ::accept(m_listen_fd, nullptr, nullptr);
         if (fd < 0) {
             return;
