@@ -14,6 +14,7 @@
 
 #include <sys/time.h>
 
+#include "MetaData.pb.h"
 #include "SysSubscribe.pb.h"
 #include "client/message_handle.h"
 #include "client/node_map.h"
@@ -195,6 +196,7 @@ private:
     std::thread m_thread;
     std::string m_trace_id;
     FrameCutter m_cutter;
+    com::mivo::zel::model::MetaData m_frame_meta;
     const std::string& m_user_account;
     const std::string& m_token;
     // Declared before the ring: the payloads in it belong to the flow.

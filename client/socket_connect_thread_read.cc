@@ -137,7 +137,8 @@ bool SocketConnectThread::DispatchFrame(const FrameView& frame) {
                                      std::chrono::steady_clock::now().time_since_epoch())
                                      .count(),
                                  std::memory_order_relaxed);
-    MetaData meta;
+    // One meta record reused for every frame: its strings keep their storage.
+    MetaData& meta = m_frame_meta;
     if (NuvexiaMessage::DecodeMsgMeatData(frame.meta, static_cast<int>(frame.meta_length), meta) != 0 ||
         !ServiceContract::IsTraceIdAccepted(meta.traceid(), m_trace_id)) {
         ErrorPrint("Read datafeed response meta data failed!");
