@@ -181,16 +181,36 @@ void DiscoveryClient::ReLoginCauseFailed() {
     m_keep_trying = true;
 }
 
-void DiscoveryClient::UpdateDatafeedNodes(
+bool DiscoveryClient::UpdateDatafeedNodes(
     const google::protobuf::RepeatedPtrField<com::mivo::zel::model::ServerInfo>* servers) {
-    m_datafeed_nodes.clear();
-    if (servers == nullptr || servers->empty()) {
-        return;
+    DatafeedNodeMap nodes;
+    if (servers != nullptr) {
+        for (const auto& server : *servers) {
+            if (server.port() <= 0 || server.port() > 65535) {
+                ErrorPrint("Datafeed node %s:%d of site type %d has no valid port, node left out",
+                           server.ip().c_str(), server.port(), server.sitetype());
+                continue;
+            }
+            // emplace keeps the host already stored under a repeated priority.
+            nodes[server.sitetype()].emplace(server.ippriority(),
+                                             ServerHost(server.ip(), server.port(), server.isssl()));
+        }
     }
-    for (const auto& server : *servers) {
-        // emplace keeps the host already stored under a repeated priority.
-        m_datafeed_nodes[server.sitetype()].emplace(server.ippriority(),
-                                                    ServerHost(server.ip(), server.port(), server.isssl()));
+    if (nodes.size() > MAX_SITE_TYPES) {
+        ErrorPrint("Datafeed node table refused: %zu site types, at most %zu are served", nodes.size(),
+                   MAX_SITE_TYPES);
+        return false;
+    }
+    for (const auto& site : nodes) {
+        if (site.second.size() > MAX_NODES_PER_SITE) {
+            ErrorPrint("Datafeed node table refused: site type %d has %zu nodes, at most %zu are served",
+                       site.first, site.second.size(), MAX_NODES_PER_SITE);
+            return false;
+        }
+    }
+    m_datafeed_nodes = std::move(nodes);
+    if (m_datafeed_nodes.empty()) {
+        return true;
     }
     InfoPrint("Receive datafeed service node info:");
     for (const auto& site : m_datafeed_nodes) {
@@ -199,6 +219,7 @@ void DiscoveryClient::UpdateDatafeedNodes(
                       node.second.ToString().c_str());
         }
     }
+    return true;
 }
 
 std::string& DiscoveryClient::GetNewTraceId() {

@@ -73,7 +73,12 @@ public:
     void StopLoginCauseSuccess();
     void ReLoginCauseFailed();
 
-    void UpdateDatafeedNodes(
+    // Replaces the node table with the list. A node whose port is not 1..65535
+    // is left out with an error line. A table with more than MAX_SITE_TYPES
+    // site types or MAX_NODES_PER_SITE nodes in a site is refused whole (error
+    // line, false) and the table stays as it was: every site costs threads and
+    // memory, so a hostile table must not decide how many.
+    bool UpdateDatafeedNodes(
         const google::protobuf::RepeatedPtrField<com::mivo::zel::model::ServerInfo>* servers);
     DatafeedNodeMap& GetDatafeedNodes() { return m_datafeed_nodes; }
 
@@ -87,6 +92,9 @@ public:
 
     MessageHandle* GetMessageHandle() { return m_message_handle; }
     ServerHost& GetCurrentUsedHost() { return m_current_used_host; }
+
+    static constexpr size_t MAX_SITE_TYPES = 16;
+    static constexpr size_t MAX_NODES_PER_SITE = 16;
 
     // Older names of the table's codes, kept for host programs that use them.
     static constexpr int RESULT_RETRY = RESULT_DISCOVERY_RETRY;

@@ -6,7 +6,6 @@
 #include <event2/bufferevent.h>
 #include <event2/bufferevent_ssl.h>
 #include <event2/event.h>
-#include <google/protobuf/util/json_util.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
@@ -14,6 +13,7 @@
 #include "client/discovery_client.h"
 #include "common/base_log.h"
 #include "common/platform.h"
+#include "protocol/logged_message.h"
 #include "protocol/message_header.h"
 #include "protocol/nuvexia_message_impl.h"
 #include "protocol/service_contract.h"
@@ -25,22 +25,6 @@ using com::mivo::zel::model::LoginResponse;
 using com::mivo::zel::model::MetaData;
 
 namespace {
-
-std::string ToJson(const google::protobuf::Message& message) {
-    std::string json;
-    google::protobuf::util::MessageToJsonString(message, &json);
-    return json;
-}
-
-// The response as logged: the session token is a secret.
-std::string ToLoggedJson(const LoginResponse& response) {
-    if (response.token().empty()) {
-        return ToJson(response);
-    }
-    LoginResponse shown(response);
-    shown.set_token(ServiceContract::MASKED_SECRET);
-    return ToJson(shown);
-}
 
 // false when no request went out.
 bool SendLoginRequest(DiscoveryClient* client, struct bufferevent* bev) {
@@ -241,7 +225,7 @@ void DiscoveryClient::HandleResponse(bool at_end) {
         retry(kMetaFailed);
         return;
     }
-    InfoPrint("Receive discovery login response, meta data: %s", ToJson(meta).c_str());
+    InfoPrint("Receive discovery login response, meta data: %s", LoggedMessage::Json(meta).c_str());
     if (meta.sysmessagetype() != com::mivo::zel::model::LOGIN_RESPONSE ||
         meta.zelsysmessagenum() != ServiceContract::REQUEST_MESSAGE_NUM || meta.traceid() != m_cur_trace_id) {
         retry("Check discovery login response meta data failed! Try to relogin");
@@ -267,7 +251,8 @@ void DiscoveryClient::HandleResponse(bool at_end) {
 }
 
 void DiscoveryClient::HandleLoginResponse(const LoginResponse& response) {
-    InfoPrint("Receive discovery login response, payload: %s", ToLoggedJson(response).c_str());
+    InfoPrint("Receive discovery login response, payload: %s",
+              LoggedMessage::LoginResponseJson(response).c_str());
     if (!response.issuccess()) {
         ErrorPrint("Login discovery server successfully, but meet error: %s, please check",
                    response.errorcontext().message().c_str());
@@ -277,11 +262,14 @@ void DiscoveryClient::HandleLoginResponse(const LoginResponse& response) {
         EndAttempt(false, false);
         return;
     }
+    if (!UpdateDatafeedNodes(&response.servers())) {
+        EndAttempt(false, false);
+        return;
+    }
     if (m_message_handle != nullptr) {
         m_message_handle->OnLoginDiscoveryResponse(response);
     }
     m_token = response.token();
-    UpdateDatafeedNodes(&response.servers());
     EndAttempt(true, false);
     InfoPrint("Login discovery server successfully!");
 }

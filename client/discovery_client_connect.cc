@@ -13,6 +13,7 @@
 #include <openssl/ssl.h>
 
 #include "client/discovery_client.h"
+#include "client/tls_peer_check.h"
 
 #include "common/base_config.h"
 #include "common/base_log.h"
@@ -98,7 +99,7 @@ void DiscoveryClient::TryConnect(const std::string& ip, int port) {
 
 bool DiscoveryClient::CreateBufferEvent() {
     if (m_use_ssl) {
-        if (CreateSsl() != 0) {
+        if (CreateSsl() != 0 || !TlsPeerCheck::BindToAddress(m_ssl, m_current_used_host.GetServerIp())) {
             ErrorPrint("Please init ssl env before login!");
             return false;
         }

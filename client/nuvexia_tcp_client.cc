@@ -10,6 +10,8 @@
 #include "client/server_host.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
+#include "common/result_codes.h"
+#include "common/standard_lib_kits.h"
 #include "common/test_seam.h"
 
 namespace com::mivo::kmr::client {
@@ -123,6 +125,11 @@ bool NuvexiaTcpClient::PauseUnlessClosing(std::chrono::milliseconds pause) {
 int NuvexiaTcpClient::LoginByServiceDiscovery(const std::string& user_name, const std::string& password,
                                               const std::string& main_ip, int main_port,
                                               std::vector<std::string> backup_servers) {
+    if (password.size() > StandardLibKits::MAX_CIPHER_TEXT_LENGTH) {
+        ErrorPrint("Login refused: the password has %zu bytes, at most %zu can be sent", password.size(),
+                   StandardLibKits::MAX_CIPHER_TEXT_LENGTH);
+        return RESULT_BAD_PARAMETERS;
+    }
     // A malformed entry throws here, before anything connects.
     std::vector<ServerHost> backups;
     backups.reserve(backup_servers.size());

@@ -14,6 +14,7 @@
 
 #include "SysLogin.pb.h"
 #include "client/socket_connect_thread.h"
+#include "client/tls_peer_check.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
 #include "common/platform.h"
@@ -60,13 +61,17 @@ void SocketConnectThread::DoTryConnect() {
         ErrorPrint("event base is nullptr, pls check");
         return;
     }
+    if (!TlsPeerCheck::MayReach(static_cast<int>(m_site_type), host)) {
+        DoReConnnect();
+        return;
+    }
     // A socket left from an attempt that never got going goes first.
     FreeSocket();
 
     // Thread-safe so that libevent's own locks guard the buffers.
     int options = BEV_OPT_CLOSE_ON_FREE | BEV_OPT_THREADSAFE;
     if (BaseConfig::GetInstance().IsUseSSL() && host.IsSsl()) {
-        if (CreateSsl() != 0) {
+        if (CreateSsl() != 0 || !TlsPeerCheck::BindToAddress(m_ssl, ip)) {
             ErrorPrint("Please init ssl env before login datafeed service!");
             SetLoginState(CONNECT_STATE_NONE);
             return;

@@ -6,7 +6,6 @@
 #include <event2/bufferevent_ssl.h>
 #include <event2/event.h>
 #include <event2/util.h>
-#include <google/protobuf/util/json_util.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -20,6 +19,7 @@
 #include "SysSubscribe.pb.h"
 #include "client/socket_connect_thread.h"
 #include "common/base_log.h"
+#include "protocol/logged_message.h"
 #include "protocol/nuvexia_message_impl.h"
 #include "protocol/service_contract.h"
 #include "protocol/wire_order.h"
@@ -33,11 +33,6 @@ using com::mivo::zel::model::SubscribeResponse;
 
 namespace {
 
-std::string ToJson(const google::protobuf::Message& message) {
-    std::string json;
-    (void)google::protobuf::util::MessageToJsonString(message, &json);
-    return json;
-}
 
 // The counters only feed the heartbeat's rates; a long outage must not wrap them negative.
 void AddSaturating(int32_t& counter, int64_t amount) {
@@ -289,7 +284,7 @@ bool SocketConnectThread::HandleLoginResponse(const char* payload, int32_t paylo
         DoReConnnect();
         return false;
     }
-    InfoPrint("Datafeed login response: %s", ToJson(response).c_str());
+    InfoPrint("Datafeed login response: %s", LoggedMessage::LoginResponseJson(response).c_str());
     const int site = static_cast<int>(m_site_type);
     if (response.issuccess()) {
         InfoPrint("Login datafeed node success, site type: %d", site);
@@ -320,7 +315,7 @@ bool SocketConnectThread::HandleSubscribeResponse(const char* payload, int32_t p
         SetSubscribeState(CONNECT_STATE_FAILED);
         return false;
     }
-    InfoPrint("Datafeed subscribe rsp: %s", ToJson(m_subscribe_rsp).c_str());
+    InfoPrint("Datafeed subscribe rsp: %s", LoggedMessage::Json(m_subscribe_rsp).c_str());
     if (m_subscribe_rsp.issuccess()) {
         SetSubscribeState(CONNECT_STATE_SUCCESS);
         InfoPrint("Receive subscribe response, subscribe success");

@@ -30,6 +30,8 @@ constexpr const char* kLoginResponseWait = "nuvexia_config_login_response_wait_t
 constexpr const char* kSubscribeResponseWait = "nuvexia_config_subscribe_response_wait_time";
 constexpr const char* kQueryUrl = "nuvexia_config_kmr_query_url";
 constexpr const char* kSiteMemoryBudget = "nuvexia_config_site_memory_budget_mb";
+constexpr const char* kRefusePlainNodes = "nuvexia_config_refuse_plain_nodes";
+constexpr const char* kVerifyServerAddress = "nuvexia_config_verify_server_address";
 
 constexpr int kVersionMajor = 1;
 constexpr int kVersionMinor = 0;
@@ -74,6 +76,8 @@ void BaseConfig::InitConfig() {
         {kSubscribeResponseWait, "30"},
         {kQueryUrl, "127.0.0.1:8090"},
         {kSiteMemoryBudget, "256"},
+        {kRefusePlainNodes, "0"},
+        {kVerifyServerAddress, "1"},
     };
     for (const auto& entry : kDefaults) {
         m_properties[entry.first] = entry.second;
@@ -217,6 +221,8 @@ void BaseConfig::UpdateBoolValue() {
     m_use_ssl.Store(ConvertString2Bool(PropertyText(kUseSsl)));
     m_file_log.Store(ConvertString2Bool(PropertyText(kFileLog)));
     m_cout_log.Store(ConvertString2Bool(PropertyText(kCoutLog)));
+    m_refuse_plain_nodes.Store(ConvertString2Bool(PropertyText(kRefusePlainNodes)));
+    m_verify_server_address.Store(ConvertString2Bool(PropertyText(kVerifyServerAddress)));
 }
 
 void BaseConfig::UpdateStringValue() {

@@ -58,6 +58,15 @@ public:
     bool IsUseSSL() const { return m_use_ssl.Load(); }
     void SetUseSSL(bool use_ssl) { m_use_ssl.Store(use_ssl); }
 
+    // With TLS on, a datafeed node that the node table marks plain is refused
+    // instead of being reached in clear (it is reached, with a warning, by default).
+    bool IsRefusePlainNodes() const { return m_refuse_plain_nodes.Load(); }
+    void SetRefusePlainNodes(bool refuse) { m_refuse_plain_nodes.Store(refuse); }
+    // With a CA file, the server certificate must also name the address it was
+    // reached at (on by default).
+    bool IsVerifyServerAddress() const { return m_verify_server_address.Load(); }
+    void SetVerifyServerAddress(bool verify) { m_verify_server_address.Store(verify); }
+
     std::string GetSSLCertfolder() const { return m_ssl_cert_folder; }
     void SetSSLCertfolder(const std::string& folder) { m_ssl_cert_folder = folder; }
 
@@ -140,6 +149,8 @@ private:
     ConfigValue<bool> m_use_ssl;
     ConfigValue<bool> m_file_log;
     ConfigValue<bool> m_cout_log;
+    ConfigValue<bool> m_refuse_plain_nodes;
+    ConfigValue<bool> m_verify_server_address;
     std::string m_config_file_path;
     std::string m_log_folder;
     std::string m_ssl_cert_folder;

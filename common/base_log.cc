@@ -50,7 +50,49 @@ const char* const kBanner =
     "\n"
     "                          Version: %2d.%2d.%2d";
 
-void Deliver(NuvexiaLogLevel level, const char* message) {
+bool IsControl(unsigned char c) {
+    return c < 0x20 || c == 0x7f;
+}
+
+// Text from peers and hosts may carry line breaks or terminal escapes: one
+// message stays one line. Line breaks at the end are dropped, every other
+// control character is written as an escape. Null when nothing needs changing.
+std::unique_ptr<std::string> EscapedOneLine(const char* message) {
+    size_t length = std::strlen(message);
+    while (length > 0 && (message[length - 1] == '\n' || message[length - 1] == '\r')) {
+        --length;
+    }
+    bool clean = message[length] == '\0';
+    for (size_t i = 0; clean && i < length; ++i) {
+        clean = !IsControl(static_cast<unsigned char>(message[i]));
+    }
+    if (clean) {
+        return nullptr;
+    }
+    auto text = std::make_unique<std::string>();
+    text->reserve(length + 16);
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(message[i]);
+        if (!IsControl(c)) {
+            text->push_back(static_cast<char>(c));
+        } else if (c == '\n') {
+            text->append("\\n");
+        } else if (c == '\r') {
+            text->append("\\r");
+        } else if (c == '\t') {
+            text->append("\\t");
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof(escape), "\\x%02x", c);
+            text->append(escape);
+        }
+    }
+    return text;
+}
+
+void Deliver(NuvexiaLogLevel level, const char* raw_message) {
+    const std::unique_ptr<std::string> escaped = EscapedOneLine(raw_message);
+    const char* message = escaped ? escaped->c_str() : raw_message;
     LogInterface* sink = s_sink.load(std::memory_order_acquire);
     if (sink != nullptr) {
         sink->LogPrint(level, message);

@@ -19,7 +19,7 @@ enum ResultCode : int {
     RESULT_BODY_NOT_PARSABLE = -1017,             // a received body does not parse
     // Subscriptions and parameters.
     RESULT_NULL_SUBSCRIBE_REQUEST = -1026,  // subscribe called without a request
-    RESULT_BAD_PARAMETERS = -1027,          // parameter text unusable (not JSON, unknown or missing key)
+    RESULT_BAD_PARAMETERS = -1027,          // bad parameters: not JSON, unknown/missing key, long password
     // Discovery and datafeed login.
     RESULT_DISCOVERY_RETRY = -1030,        // discovery login not achieved yet; a later attempt may succeed
     RESULT_DISCOVERY_STOPPED = -1031,      // discovery login stopped for good

@@ -18,6 +18,8 @@ public:
     // ciphertext whose hex form would not fit 1023 characters (plaintext of
     // 496 bytes or more) gives the empty text rather than a cut one.
     std::string EncodeByAesEcbPkcs5padding(const std::string& text);
+    // The longest text the cipher above gives hex for.
+    static constexpr size_t MAX_CIPHER_TEXT_LENGTH = 495;
     // Inverse of the above. Odd length or any character outside 0-9 and
     // upper-case A-F gives the empty text.
     std::string DecodeByAesEcbPkcs5padding(const std::string& hex);

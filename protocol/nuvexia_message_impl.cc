@@ -156,6 +156,12 @@ int NuvexiaMessage::PrepareLoginRequest(char*& buf, ELoginType login_type, const
             return RESULT_BODY_NOT_SERIALISABLE;
         }
         const std::string cipher = std_kits->EncodeByAesEcbPkcs5padding(secret);
+        // An empty cipher would log in with an empty password.
+        if (cipher.empty()) {
+            ErrorPrint("The password cannot be sent: %zu bytes, at most %zu", secret.size(),
+                       StandardLibKits::MAX_CIPHER_TEXT_LENGTH);
+            return CODE_BODY_NOT_SERIALISABLE;
+        }
         request.mutable_uwp()->set_username(user_name);
         request.mutable_uwp()->set_password(cipher);
         // The round trip proves the cipher text usable; its clear text never

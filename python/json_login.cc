@@ -11,6 +11,7 @@
 #include "protocol/service_contract.h"
 #include "python/json_parameters.h"
 #include "python/json_ref.h"
+#include "python/login_text_mask.h"
 #include "python/module_bridge.h"
 
 namespace com::mivo::kmr::client {
@@ -20,49 +21,6 @@ namespace {
 std::mutex s_login_state_mutex;
 std::string s_cert_folder = "./cert";
 json_int_t s_query_max_size = 104857600;
-
-// The login text as it may be logged: the value after every "Password" key
-// is replaced by a mask, whether or not the text is valid JSON.
-std::string MaskPasswords(const std::string& text) {
-    static const std::string kKey = "\"Password\"";
-    std::string masked;
-    size_t copied = 0;
-    for (size_t key = text.find(kKey); key != std::string::npos; key = text.find(kKey, copied)) {
-        size_t pos = key + kKey.size();
-        while (pos < text.size() && isspace(static_cast<unsigned char>(text[pos]))) {
-            ++pos;
-        }
-        if (pos >= text.size() || text[pos] != ':') {
-            masked.append(text, copied, pos - copied);
-            copied = pos;
-            continue;
-        }
-        ++pos;
-        while (pos < text.size() && isspace(static_cast<unsigned char>(text[pos]))) {
-            ++pos;
-        }
-        size_t end = pos;
-        if (end < text.size() && text[end] == '"') {
-            for (++end; end < text.size() && text[end] != '"'; ++end) {
-                if (text[end] == '\\') {
-                    ++end;
-                }
-            }
-            end = std::min(end + 1, text.size());
-        } else {
-            while (end < text.size() && text[end] != ',' && text[end] != '}' && text[end] != '\n') {
-                ++end;
-            }
-        }
-        masked.append(text, copied, pos - copied);
-        masked += '"';
-        masked += ServiceContract::MASKED_SECRET;
-        masked += '"';
-        copied = end;
-    }
-    masked.append(text, copied, std::string::npos);
-    return masked;
-}
 
 // jansson quotes the offending token ("... near 'secret'"), which may be the
 // password itself.
@@ -176,7 +134,7 @@ int login_from_json(const char* text) {
     printf("try to login ...\n");
     fflush(stdout);
     LoginParameters parameters;
-    DebugPrint("login json:%s\r\n", text == nullptr ? "" : MaskPasswords(text).c_str());
+    DebugPrint("login json:%s\r\n", text == nullptr ? "" : LoginTextMask::Masked(text).c_str());
 
     json_error_t error;
     JsonRef root(text == nullptr ? nullptr : json_loads(text, 0, &error));

@@ -15,14 +15,16 @@ constexpr int kMissingJsonValue = -999;
 // login result (the client is torn down). A null text counts as unparsable.
 int login_from_json(const char* text);
 
-// {"SubType": 1..4, "ZelDataTypes": [int, ...]}. -1 without a client, 0 when
-// nothing was sent, otherwise the subscribe result.
+// {"SubType": 1..4, "ZelDataTypes": [int, ...]}. -1 without a client,
+// RESULT_BAD_PARAMETERS (logged) when the text is not a JSON object or lacks
+// the list, otherwise the subscribe result.
 int subscribe_by_data_type_from_json(const char* text);
 
 // {"SubType": 1..4, "MIVOSecurityIDs": [{"ZelDataType": int,
 // "MIVOSecurityID": [text, ...]}, ...]}. Each accepted element sends the
-// request accumulated so far; the result is the sum of those sends (0 when
-// nothing was sent, -1 without a client).
+// request accumulated so far; the result is the sum of those sends
+// (-1 without a client; RESULT_BAD_PARAMETERS, logged, when the text is not a
+// JSON object, lacks the list or no element of it is usable).
 int subscribe_by_security_id_from_json(const char* text);
 
 }  // namespace com::mivo::kmr::client

@@ -74,12 +74,17 @@ ESubscribeActionType ReadAction(json_t* root) {
 struct SubscribeText {
     SubscribeText(const char* text, const char* list_key) : root(ParseSubscribeText(text)) {
         client = SubscribeClient();
-        if (client == nullptr || !json_is_object(root.get())) {
+        if (client == nullptr || root.get() == nullptr) {
+            return;
+        }
+        if (!json_is_object(root.get())) {
+            ErrorPrint("subscribe json is not an object");
             return;
         }
         action = ReadAction(root.get());
         list = json_object_get(root.get(), list_key);
         if (!json_is_array(list)) {
+            ErrorPrint("subscribe json has no list \"%s\"", list_key);
             list = nullptr;
         }
     }
@@ -98,7 +103,7 @@ int subscribe_by_data_type_from_json(const char* text) {
         return RESULT_PY_NO_CLIENT;
     }
     if (parsed.list == nullptr) {
-        return 0;
+        return RESULT_BAD_PARAMETERS;
     }
     com::mivo::zel::model::SubscribeByDataType request;
     size_t index;
@@ -122,11 +127,12 @@ int subscribe_by_security_id_from_json(const char* text) {
         return RESULT_PY_NO_CLIENT;
     }
     if (parsed.list == nullptr) {
-        return 0;
+        return RESULT_BAD_PARAMETERS;
     }
     // Each send carries every detail accepted so far, not only the newest.
     com::mivo::zel::model::SubscribeById request;
     int result = 0;
+    int sent = 0;
     size_t index;
     json_t* element;
     json_array_foreach(parsed.list, index, element) {
@@ -150,6 +156,11 @@ int subscribe_by_security_id_from_json(const char* text) {
             }
         }
         result += parsed.client->SubscribeById(parsed.action, request);
+        ++sent;
+    }
+    if (sent == 0) {
+        ErrorPrint("subscribe json has no usable element in \"MIVOSecurityIDs\"");
+        return RESULT_BAD_PARAMETERS;
     }
     return result;
 }

@@ -153,6 +153,23 @@ TEST_F(DiscoveryResponseTest, TokenNeverReachesTheLog) {
     EXPECT_EQ(m_record.LastResponse().token(), token);
 }
 
+TEST_F(DiscoveryResponseTest, TableWithTooManySiteTypesFailsTheLogin) {
+    const int sites = static_cast<int>(DiscoveryClient::MAX_SITE_TYPES) + 1;
+    for (int site = 1; site <= sites; ++site) {
+        m_service.AddDatafeedNode(NodeSpec(site, 1, "s"));
+    }
+    StartDiscoveryServers(1);
+    DiscoveryClient client(&m_record);
+    InitClient(client, AllHosts());
+
+    EXPECT_NE(client.TryLoginDiscovery(), 0);
+
+    EXPECT_THAT(m_record.Walk(), ElementsAre("failed 127.0.0.1", "none")) << m_record.Dump();
+    EXPECT_TRUE(m_record.Logged("Datafeed node table refused: 17 site types, at most 16 are served"));
+    EXPECT_TRUE(client.GetDatafeedNodes().empty());
+    EXPECT_FALSE(m_record.Logged("Datafeed service site type"));
+}
+
 TEST(DiscoveryNodeTable, RepeatedPriorityKeepsTheFirstNodeAndLogsInOrder) {
     WalkRecord record;
     SetLogHandle(&record);
@@ -189,6 +206,80 @@ TEST(DiscoveryNodeTable, RepeatedPriorityKeepsTheFirstNodeAndLogsInOrder) {
     response.clear_servers();
     client.UpdateDatafeedNodes(&response.servers());
     EXPECT_TRUE(client.GetDatafeedNodes().empty());
+}
+
+}  // namespace
+}  // namespace com::mivo::kmr::client::testing
+
+namespace com::mivo::kmr::client::testing {
+namespace {
+
+class DiscoveryNodeLimits : public ::testing::Test {
+protected:
+    void SetUp() override { SetLogHandle(&m_record); }
+    void TearDown() override { SetLogHandle(nullptr); }
+
+    void Add(int site, int priority, int port = 9000) {
+        auto* server = m_response.add_servers();
+        server->set_ip("10.0.0.1");
+        server->set_port(port);
+        server->set_sitetype(site);
+        server->set_ippriority(priority);
+    }
+    bool Update() { return m_client.UpdateDatafeedNodes(&m_response.servers()); }
+
+    WalkRecord m_record;
+    DiscoveryClient m_client{&m_record};
+    com::mivo::zel::model::LoginResponse m_response;
+};
+
+TEST_F(DiscoveryNodeLimits, PortOutsideOneTo65535LeavesOnlyThatNodeOut) {
+    Add(1, 1, 65536 + 9000);  // would become port 9000 if truncated
+    Add(1, 2, 0);
+    Add(1, 3, -5);
+    Add(1, 4, 65535);
+    Add(2, 1, 70000);
+
+    EXPECT_TRUE(Update());
+
+    const DatafeedNodeMap& nodes = m_client.GetDatafeedNodes();
+    ASSERT_EQ(nodes.size(), 1u);
+    ASSERT_EQ(nodes.at(1).size(), 1u);
+    EXPECT_EQ(nodes.at(1).at(4).GetServerPort(), 65535);
+    EXPECT_EQ(m_record.LogsWith("has no valid port, node left out").size(), 4u);
+    EXPECT_TRUE(
+        m_record.Logged("Datafeed node 10.0.0.1:74536 of site type 1 has no valid port, node left out"));
+}
+
+TEST_F(DiscoveryNodeLimits, SiteTypesAndNodesPerSiteAreBounded) {
+    const int most = static_cast<int>(DiscoveryClient::MAX_SITE_TYPES);
+    for (int site = 0; site < most; ++site) {
+        Add(site, 1);
+    }
+    for (int priority = 2; priority <= static_cast<int>(DiscoveryClient::MAX_NODES_PER_SITE); ++priority) {
+        Add(0, priority);
+    }
+    ASSERT_TRUE(Update());
+    EXPECT_EQ(m_client.GetDatafeedNodes().size(), DiscoveryClient::MAX_SITE_TYPES);
+    EXPECT_EQ(m_client.GetDatafeedNodes().at(0).size(), DiscoveryClient::MAX_NODES_PER_SITE);
+
+    // One node more in a site: refused, and the table in use stays.
+    Add(0, 99);
+    EXPECT_FALSE(Update());
+    EXPECT_TRUE(
+        m_record.Logged("Datafeed node table refused: site type 0 has 17 nodes, at most 16 are served"));
+    EXPECT_EQ(m_client.GetDatafeedNodes().at(0).size(), DiscoveryClient::MAX_NODES_PER_SITE);
+
+    // A repeated priority is no node of its own.
+    m_response.mutable_servers()->RemoveLast();
+    Add(0, 1);
+    EXPECT_TRUE(Update());
+
+    // One site type more: refused.
+    Add(most, 1);
+    EXPECT_FALSE(Update());
+    EXPECT_TRUE(m_record.Logged("Datafeed node table refused: 17 site types, at most 16 are served"));
+    EXPECT_EQ(m_client.GetDatafeedNodes().size(), DiscoveryClient::MAX_SITE_TYPES);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Discovery over TLS against servers whose certificate a throwaway CA signed,
 // with the client verifying the peer.
+#include <atomic>
 #include <memory>
 
+#include <openssl/crypto.h>
 #include <openssl/ssl.h>
 
 #include "tests/client/discovery_test_kit.h"
@@ -22,6 +24,43 @@ SSL_CTX* VerifyingContext(const std::string& ca_file) {
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
     return ctx;
 }
+
+// Counts the TLS sessions of one client context as OpenSSL makes and frees
+// them (every session runs the callbacks of every registered ex-data index).
+class SessionCensus {
+public:
+    explicit SessionCensus(SSL_CTX* ctx)
+        : m_index(SSL_get_ex_new_index(0, ctx, &SessionCensus::Made, nullptr, &SessionCensus::Freed)) {
+        s_made = 0;
+        s_freed = 0;
+    }
+    ~SessionCensus() { CRYPTO_free_ex_index(CRYPTO_EX_INDEX_SSL, m_index); }
+
+    int MadeCount() const { return s_made; }
+    int FreedCount() const { return s_freed; }
+
+private:
+    static bool Ours(void* parent, void* ctx) {
+        return parent != nullptr && SSL_get_SSL_CTX(static_cast<SSL*>(parent)) == ctx;
+    }
+    static void Made(void* parent, void*, CRYPTO_EX_DATA*, int, long, void* ctx) {
+        if (Ours(parent, ctx)) {
+            ++s_made;
+        }
+    }
+    static void Freed(void* parent, void*, CRYPTO_EX_DATA*, int, long, void* ctx) {
+        if (Ours(parent, ctx)) {
+            ++s_freed;
+        }
+    }
+
+    int m_index;
+    static std::atomic<int> s_made;
+    static std::atomic<int> s_freed;
+};
+
+std::atomic<int> SessionCensus::s_made{0};
+std::atomic<int> SessionCensus::s_freed{0};
 
 class DiscoveryTlsTest : public DiscoveryTest {
 protected:
@@ -98,6 +137,23 @@ TEST_F(DiscoveryTlsTest, SplitResponseOverTlsIsReadWhole) {
     EXPECT_THAT(m_record.Walk(), ElementsAre("response", "success 127.0.0.1 []")) << m_record.Dump();
 }
 
+// A response that comes in pieces leaves callbacks queued behind the one
+// that settles the attempt; each holds the socket, and with it the session.
+TEST_F(DiscoveryTlsTest, EverySessionIsFreedWithItsAttempt) {
+    StartDiscoveryServers(1, true);
+    m_service.Discovery(0).Faults().split_write_bytes = 7;
+    DiscoveryClient client(&m_record);
+    InitTlsClient(client, s_certificates->CaFile());
+    SessionCensus census(m_ctx);
+
+    constexpr int kAttempts = 25;
+    for (int i = 0; i < kAttempts; ++i) {
+        ASSERT_EQ(client.TryLoginDiscovery(), 0) << m_record.Dump();
+        EXPECT_EQ(census.FreedCount(), census.MadeCount()) << "attempt " << i;
+    }
+    EXPECT_EQ(census.MadeCount(), kAttempts);
+}
+
 TEST_F(DiscoveryTlsTest, UntrustedServerIsRejectedAndTheNextTried) {
     StartDiscoveryServers(2, true);
     DiscoveryClient client(&m_record);
@@ -133,6 +189,31 @@ TEST_F(DiscoveryTlsTest, PlainServerFailsTheTlsAttempt) {
     EXPECT_EQ(client.TryLoginDiscovery(), 0);
     EXPECT_THAT(m_record.Walk(), ElementsAre("failed 127.0.0.1", "pause", "response", "success 127.0.0.2 []"))
         << m_record.Dump();
+}
+
+// The throwaway certificate names 127.0.0.1 to 127.0.0.4 only.
+TEST_F(DiscoveryTlsTest, CertificateMustNameTheAddressDialled) {
+    SimDiscoverySpec desc;
+    desc.endpoint.ip = "127.0.0.5";
+    desc.endpoint.tls = true;
+    m_service.AddDiscoveryServer(desc);
+    ASSERT_TRUE(m_service.Start());
+    DiscoveryClient client(&m_record);
+    m_ctx = VerifyingContext(s_certificates->CaFile());
+    client.RegisterSslCtx(m_ctx);
+    client.InitParams(kUser, kPassword, true, ServerHost("127.0.0.5", m_service.Discovery(0).Port(), false),
+                      {});
+
+    EXPECT_EQ(client.TryLoginDiscovery(), -1030);
+    EXPECT_THAT(m_record.Walk(), ElementsAre("failed 127.0.0.5", "pause", "none")) << m_record.Dump();
+    EXPECT_EQ(m_record.LogsWith("certificate verify failed").size(), 1u) << m_record.Dump();
+    EXPECT_EQ(m_service.Requests().Size(), 0u);
+
+    // For deployments whose certificates do not carry the address.
+    BaseConfig::GetInstance().SetVerifyServerAddress(false);
+    const int result = client.TryLoginDiscovery();
+    BaseConfig::GetInstance().SetVerifyServerAddress(true);
+    EXPECT_EQ(result, 0) << m_record.Dump();
 }
 
 }  // namespace

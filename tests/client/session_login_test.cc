@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "client/session_fixture.h"
+#include "common/result_codes.h"
 
 namespace com::mivo::kmr::client {
 namespace {
@@ -137,6 +138,19 @@ TEST_F(SessionTest, MalformedBackupRaisesBeforeAnyConnection) {
     EXPECT_EQ(m_log.Count("=== try to login discovery service"), 0);
     // The client is still usable afterwards.
     EXPECT_EQ(Login(), 0);
+}
+
+// The cipher has room for 495 bytes; a longer password was sent empty.
+TEST_F(SessionTest, PasswordTooLongToSendIsRefusedBeforeAnyConnection) {
+    StartService();
+    MakeClient();
+    const std::string password(496, 'p');
+    EXPECT_EQ(
+        m_client->LoginByServiceDiscovery(kUser, password, "127.0.0.1", m_service->Discovery(0).Port(), {}),
+        RESULT_BAD_PARAMETERS);
+    EXPECT_EQ(m_log.Count("Login refused: the password has 496 bytes, at most 495 can be sent"), 1);
+    EXPECT_EQ(m_service->Requests().Size(), 0u);
+    EXPECT_EQ(m_handle.discovery_success.load(), 0);
 }
 
 TEST_F(SessionTest, SecondLoginReplacesTheSessionWithOneDaemon) {

@@ -378,5 +378,30 @@ TEST_F(ReaderFlow, BudgetSmallerThanAFrameStillMakesProgress) {
     EXPECT_EQ(rig.flow->OutstandingBuffers(), 0);
 }
 
+// The node's login answer carries the session token; the log shows the mask.
+TEST(ReaderSecrets, TokenInTheLoginAnswerIsMasked) {
+    BaseConfig::GetInstance().SetUseSSL(false);
+    LogRecorder log;
+    ScriptedNode node;
+    node.SetLogin(ScriptedNode::Login::kIgnore);
+    SiteNodeMap nodes;
+    nodes.emplace(9, node.Host());
+    ConnectionRig rig(nodes, 4);
+    rig.connection->TryConnect();
+    ASSERT_TRUE(WaitFor([&] { return node.CountOf(model::LOGIN_REQUEST) == 1; }));
+
+    model::LoginResponse answer;
+    answer.set_issuccess(true);
+    answer.set_token("node-token-5521");
+    ASSERT_TRUE(node.Send(Response(model::LOGIN_RESPONSE, node.LastTrace(model::LOGIN_REQUEST), answer)));
+    ASSERT_TRUE(rig.WaitState(State::CONNECT_STATE_SUCCESS));
+
+    EXPECT_EQ(log.Count("node-token-5521"), 0u);
+    EXPECT_EQ(log.Count(rig.token), 0u);
+    auto lines = log.Matching("Datafeed login response: ");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("\"token\":\"******\""), std::string::npos) << lines[0];
+}
+
 }  // namespace
 }  // namespace com::mivo::kmr::client::testing

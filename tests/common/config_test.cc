@@ -35,7 +35,7 @@ protected:
 };
 
 TEST_F(ConfigTest, DefaultsMatchTheBuiltInTable) {
-    EXPECT_EQ(BaseConfigTestAccess::TableSize(), 20u);
+    EXPECT_EQ(BaseConfigTestAccess::TableSize(), 22u);
     EXPECT_TRUE(Config().IsUseSSL());
     EXPECT_TRUE(Config().IsFileLog());
     EXPECT_FALSE(Config().IsCoutLog());
@@ -54,6 +54,8 @@ TEST_F(ConfigTest, DefaultsMatchTheBuiltInTable) {
     EXPECT_EQ(Config().GetHeartBeatInterval(), 10u);
     EXPECT_EQ(Config().GetHeartbeatMaxCount(), 6u);
     EXPECT_EQ(Config().GetHttpUri(), "127.0.0.1:8090");
+    EXPECT_FALSE(Config().IsRefusePlainNodes());
+    EXPECT_TRUE(Config().IsVerifyServerAddress());
     EXPECT_EQ(Config().GetAppVersion(), "cpp_1.0.0_2025/09/30");
     EXPECT_STREQ(ClientConfig::GetAppVersion(), "cpp_1.0.0_2025/09/30");
     EXPECT_EQ(Config().GetIntValue("nuvexia_config_login_response_wait_time"), 30);
@@ -125,12 +127,18 @@ TEST_F(ConfigTest, SiteMemoryBudgetIsReadSetAndKeptPositive) {
     ClientConfig::SetSiteMemoryBudgetMb(256);
 }
 
+TEST_F(ConfigTest, TlsPolicySwitchesAreReadFromTheFile) {
+    Load("nuvexia_config_refuse_plain_nodes=1\nnuvexia_config_verify_server_address=no\n");
+    EXPECT_TRUE(Config().IsRefusePlainNodes());
+    EXPECT_FALSE(Config().IsVerifyServerAddress());
+}
+
 TEST_F(ConfigTest, UnknownKeysAreReportedAndNotAdded) {
     std::string printed = Load("nuvexia_config_colour = blue\nNUVEXIA_CONFIG_READ_TIMEOUT=7\n");
     EXPECT_EQ(printed,
               "=== unknown property[nuvexia_config_colour] value[blue] ===\n"
               "=== unknown property[NUVEXIA_CONFIG_READ_TIMEOUT] value[7] ===\n");
-    EXPECT_EQ(BaseConfigTestAccess::TableSize(), 20u);
+    EXPECT_EQ(BaseConfigTestAccess::TableSize(), 22u);
     EXPECT_EQ(Config().GetReadTimeout(), 30u);
 }
 

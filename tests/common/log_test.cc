@@ -174,6 +174,30 @@ TEST_F(LogTest, LongMessagesAreKeptWhole) {
     EXPECT_NE(lines[0].find("ERROR: <" + big + ">"), std::string::npos);
 }
 
+TEST_F(LogTest, ControlCharactersFromPeersNeverStartANewLine) {
+    RecordingSink sink;
+    SetLogHandle(&sink);
+    ClientConfig::OpenCoutLog();
+    CaptureStdout();
+    // A peer's text with a forged line, a terminal escape and a tab.
+    InfoPrint("node name: %s", "a\n2026-01-01 00:00:00:000 pid[1] ERROR: forged\r\x1b[2J\tz\x7f");
+    InfoPrint("trailing breaks only %d\r\n", 7);
+    std::vector<std::string> lines = LogLines(GetCapturedStdout());
+    const std::string first =
+        "node name: a\\n2026-01-01 00:00:00:000 pid[1] ERROR: forged\\r\\x1b[2J\\tz\\x7f";
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("INFO : " + first), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("INFO : trailing breaks only 7"), std::string::npos);
+    EXPECT_EQ(lines[1].back(), '7');
+    std::vector<std::string> file_lines = LogLines(ReadFile(LogPath()));
+    ASSERT_EQ(file_lines.size(), 2u);
+    EXPECT_NE(file_lines[0].find(first), std::string::npos);
+    auto received = sink.Received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].second, first);
+    EXPECT_EQ(received[1].second, "trailing breaks only 7");
+}
+
 TEST_F(LogTest, FirstLineOpensTheFileWithBanner) {
     EXPECT_FALSE(std::ifstream(LogPath()).good());  // nothing is opened ahead of time
     CaptureStdout();

@@ -132,6 +132,19 @@ TEST_F(LoginRequestTest, DiscoveryLoginCarriesTheCipheredPassword) {
     }
 }
 
+TEST_F(LoginRequestTest, PasswordTooLongForTheCipherBuildsNoFrame) {
+    zel_test::CapturingSink sink;
+    const std::string longest(495, 'q');
+    EXPECT_EQ(longest,
+              DecryptHex(Text(Nested(Build(NUVEXIA_LOGIN_FOR_DISCOVERY, longest, false).request, 4), 2)));
+
+    const int length =
+        NuvexiaMessage::PrepareLoginRequest(m_buf, NUVEXIA_LOGIN_FOR_DISCOVERY, "10.1.2.3", 9443, "alice",
+                                            std::string(496, 'q'), false, "sdk_login_42");
+    EXPECT_EQ(length, NuvexiaMessage::CODE_BODY_NOT_SERIALISABLE);
+    EXPECT_TRUE(sink.HasLine(LOG_LEVEL_ERROR, "The password cannot be sent: 496 bytes, at most 495"));
+}
+
 TEST_F(LoginRequestTest, LogLinesNeverShowThePasswordOrTheToken) {
     zel_test::CapturingSink sink;
     Build(NUVEXIA_LOGIN_FOR_DISCOVERY, kPassword, false);

@@ -15,6 +15,7 @@
 #include "support/log_capture.h"
 #include "common/base_config.h"
 #include "common/client_config.h"
+#include "common/result_codes.h"
 #include "common/test_seam.h"
 #include "python/json_parameters.h"
 #include "python/json_ref.h"
@@ -69,7 +70,7 @@ TEST_F(JsonLoginParameters, IncompleteOrUnusableTextsReturnOne) {
     EXPECT_EQ(m_log.Count("load login json failed: "), 2);
     EXPECT_GE(m_log.Count("login json:"), 4);
     EXPECT_GE(m_log.Count("\"Password\": \"******\""), 2);
-    EXPECT_EQ(m_log.Count("Password: ****** \r\n"), 2);
+    EXPECT_EQ(m_log.Count("Password: ******"), 2);
 }
 
 TEST_F(JsonLoginParameters, ThreadCountAppliedOnlyFromOneToNinetyNine) {
@@ -82,7 +83,7 @@ TEST_F(JsonLoginParameters, ThreadCountAppliedOnlyFromOneToNinetyNine) {
     EXPECT_EQ(ClientConfig::GetHandleThreadNum(), 99u);
     EXPECT_EQ(login_from_json(LoginText("").c_str()), 1);
     EXPECT_EQ(ClientConfig::GetHandleThreadNum(), 4u);
-    EXPECT_EQ(m_log.Count("THREAD_COUNT: 99 \r\n"), 1);
+    EXPECT_EQ(m_log.Count("THREAD_COUNT: 99"), 1);
 }
 
 TEST_F(JsonLoginParameters, OnlyJsonTrueSwitchesTls) {
@@ -99,6 +100,20 @@ TEST_F(JsonLoginParameters, OnlyJsonTrueSwitchesTls) {
     EXPECT_EQ(ClientConfig::GetSSLCertfolder(), "/nonexistent/zel-cert");
     EXPECT_EQ(login_from_json(LoginText(", \"CertFolder\": \"./cert\"").c_str()), 1);
     EXPECT_EQ(ClientConfig::GetSSLCertfolder(), "./cert");
+}
+
+// TearDown checks that no line holds the password.
+TEST_F(JsonLoginParameters, PasswordNeverLoggedWhateverTheTextLooksLike) {
+    const std::string secret = kPassword;
+    EXPECT_EQ(login_from_json(("{\"UserName\": \"u\", \"Pass\\u0077ord\": \"" + secret + "\"}").c_str()), 1);
+    EXPECT_EQ(login_from_json(("{\"UserName\": \"u\", \"password\": \"" + secret + "\"}").c_str()), 1);
+    EXPECT_EQ(login_from_json(("{'UserName': 'u', 'Password': '" + secret + "'}").c_str()), 1);
+    EXPECT_EQ(login_from_json("{\"Password\": \"py-secret-77\\u0033\\u0031\"}"), 1);
+    EXPECT_EQ(m_log.Count("login json:{\"UserName\": \"u\", \"Password\": \"******\"}"), 1);
+    EXPECT_EQ(m_log.Count("login json:{\"UserName\": \"u\", \"password\": \"******\"}"), 1);
+    EXPECT_EQ(m_log.Count("bytes, not shown: not JSON)"), 1);
+    EXPECT_EQ(m_log.Count("login json:{\"Password\": \"******\"}"), 1);
+    EXPECT_EQ(m_log.Count("\\u0033"), 0);
 }
 
 // Against the simulated service, with the library's fixed pauses shortened.
@@ -184,6 +199,15 @@ TEST_F(JsonSession, LoginThroughBackupSkippingUnusableElements) {
     EXPECT_EQ(m_log.Count(kPassword), 0);
 }
 
+TEST_F(JsonSession, EscapedPasswordKeyLogsInAndIsMasked) {
+    python_logout();
+    std::string text = LoginText("", s_service->Discovery(0).Port());
+    text.replace(text.find("\"Password\""), 10, "\"Pass\\u0077ord\"");
+    ASSERT_NE(text.find("Pass\\u0077ord"), std::string::npos);
+    EXPECT_EQ(login_from_json(text.c_str()), 0);
+    EXPECT_EQ(m_log.Count(kPassword), 0);
+}
+
 TEST_F(JsonSession, DataTypeTextSendsTheUsableTypes) {
     s_service->Requests().Clear();
     EXPECT_EQ(subscribe_by_data_type_from_json("{\"SubType\": 2, \"ZelDataTypes\": [20, \"x\", -999, 3]}"),
@@ -197,9 +221,16 @@ TEST_F(JsonSession, DataTypeTextSendsTheUsableTypes) {
     EXPECT_EQ(requests[0].subscribebydatatype().zeldatatypes(1), 3);
 
     const size_t sent = Subscribes().size();
-    EXPECT_EQ(subscribe_by_data_type_from_json("not json"), 0);
-    EXPECT_EQ(subscribe_by_data_type_from_json("{\"SubType\": 1}"), 0);
-    EXPECT_EQ(subscribe_by_data_type_from_json(nullptr), 0);
+    // Unusable texts send nothing and say so: 0 would read as success.
+    EXPECT_EQ(subscribe_by_data_type_from_json("not json"), RESULT_BAD_PARAMETERS);
+    EXPECT_EQ(subscribe_by_data_type_from_json("{\"SubType\": 1}"), RESULT_BAD_PARAMETERS);
+    EXPECT_EQ(subscribe_by_data_type_from_json("{\"SubType\": 1, \"ZelDataTypes\": 3}"),
+              RESULT_BAD_PARAMETERS);
+    EXPECT_EQ(subscribe_by_data_type_from_json("[3, 20]"), RESULT_BAD_PARAMETERS);
+    EXPECT_EQ(subscribe_by_data_type_from_json(nullptr), RESULT_BAD_PARAMETERS);
+    EXPECT_EQ(m_log.Count(LOG_LEVEL_ERROR, "load subscribe json failed"), 2);
+    EXPECT_EQ(m_log.Count(LOG_LEVEL_ERROR, "subscribe json has no list \"ZelDataTypes\""), 2);
+    EXPECT_EQ(m_log.Count(LOG_LEVEL_ERROR, "subscribe json is not an object"), 1);
     EXPECT_EQ(Subscribes().size(), sent);
 }
 
@@ -216,8 +247,8 @@ TEST_F(JsonSession, SecurityIdTextAccumulatesDetails) {
         "{\"ZelDataType\": " + std::to_string(b.data_types[0]) + ", \"MIVOSecurityID\": [\"" + b.id +
         "\"]}]}";
     EXPECT_EQ(subscribe_by_security_id_from_json(text.c_str()), 0);  // both sends accepted
-    EXPECT_EQ(m_log.Count("details[1].zelDataType missing or not integer, skipped.\r\n"), 1);
-    EXPECT_EQ(m_log.Count("details[2].mivoSecurityId missing or not array, skipped.\r\n"), 1);
+    EXPECT_EQ(m_log.Count("details[1].zelDataType missing or not integer, skipped."), 1);
+    EXPECT_EQ(m_log.Count("details[2].mivoSecurityId missing or not array, skipped."), 1);
     const auto requests = Subscribes();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].subscribeactiontype(), COVERAGE);
@@ -231,7 +262,11 @@ TEST_F(JsonSession, SecurityIdTextAccumulatesDetails) {
     EXPECT_EQ(requests[1].subscribebyid().subscribebyiddetails(1).zeldatatype(), b.data_types[0]);
     EXPECT_EQ(requests[1].subscribebyid().subscribebyiddetails(1).mivosecurityid(0), b.id);
 
-    EXPECT_EQ(subscribe_by_security_id_from_json("{\"MIVOSecurityIDs\": {}}"), 0);
+    EXPECT_EQ(subscribe_by_security_id_from_json("{\"MIVOSecurityIDs\": {}}"), RESULT_BAD_PARAMETERS);
+    EXPECT_EQ(subscribe_by_security_id_from_json("{\"MIVOSecurityIDs\": [{\"ZelDataType\": 3}]}"),
+              RESULT_BAD_PARAMETERS);
+    EXPECT_EQ(subscribe_by_security_id_from_json("{'MIVOSecurityIDs': []}"), RESULT_BAD_PARAMETERS);
+    EXPECT_EQ(m_log.Count(LOG_LEVEL_ERROR, "no usable element in \"MIVOSecurityIDs\""), 1);
     EXPECT_EQ(Subscribes().size(), 2u);
 }
 
@@ -304,7 +339,7 @@ TEST_F(JsonSession, UnknownSubTypePassedOnUnchanged) {
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(static_cast<int>(requests[0].subscribeactiontype()), 7);
     EXPECT_EQ(requests[0].subscribebydatatype().zeldatatypes_size(), 0);
-    EXPECT_EQ(m_log.Count("subtype: 7 \r\n"), 1);
+    EXPECT_EQ(m_log.Count("subtype: 7"), 1);
 }
 
 }  // namespace

@@ -141,9 +141,11 @@ class TestLoginTexts:
         assert zel.python_login(login_text(None, Is_Ssl=True, CertFolder="./cert"), 0) == -1
         assert zel.python_login(login_text(None, Is_Ssl=False), 0) == 1
 
-    def test_subscribe_texts_that_send_nothing(self):
-        assert zel.python_subscribeByDataType("not json", 0) == 0
-        assert zel.python_subscribeByDataType(None, 0) == 0
-        assert zel.python_subscribeBySecurityId("[1, 2]", 0) == 0
-        assert zel.python_subscribeBySecurityId("{\"SubType\": 2}", 0) == 0
+    def test_subscribe_texts_that_send_nothing_are_refused(self):
+        bad_parameters = -1027
+        assert zel.python_subscribeByDataType("not json", 0) == bad_parameters
+        assert zel.python_subscribeByDataType(None, 0) == bad_parameters
+        assert zel.python_subscribeByDataType(str({"SubType": 1, "ZelDataTypes": [3]}), 0) == bad_parameters
+        assert zel.python_subscribeBySecurityId("[1, 2]", 0) == bad_parameters
+        assert zel.python_subscribeBySecurityId("{\"SubType\": 2}", 0) == bad_parameters
         zel.python_logout()
