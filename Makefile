@@ -7,7 +7,7 @@ CMAKE_ARGS ?=
 # Compiler cache entries keyed on paths relative to the checkout, so every clone shares them.
 export CCACHE_BASEDIR := $(CURDIR)
 
-.PHONY: all deps configure build test test-cpp test-python demo sanitize sanitize-asan sanitize-tsan bench install clean
+.PHONY: all deps configure build test test-cpp test-python demo sanitize sanitize-asan sanitize-tsan fuzz bench install clean
 
 all: build
 
@@ -42,6 +42,13 @@ sanitize-tsan: deps
 	@cmake --build build-tsan -j $(JOBS)
 	@ZEL_SKIP_PYTHON=1 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" bash scripts/run-tests.sh build-tsan
 
+# Every fuzz target built with clang (libFuzzer, AddressSanitizer,
+# UndefinedBehaviorSanitizer) in build-fuzz, then run from its seed corpus for
+# FUZZ_SECONDS each (default: about ten minutes for all together).
+fuzz:
+	@bash scripts/install-deps.sh fuzz
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) CMAKE_ARGS="$(CMAKE_ARGS)" JOBS=$(JOBS) bash scripts/run-fuzz.sh build-fuzz
+
 bench: build
 	@bash scripts/run-bench.sh $(BUILD)
 
@@ -49,4 +56,4 @@ install: build
 	@cmake --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
 
 clean:
-	@rm -rf $(BUILD) build-asan build-tsan
+	@rm -rf $(BUILD) build-asan build-tsan build-fuzz

@@ -12,6 +12,10 @@ PACKAGES=(
   libreaderwriterqueue-dev
   googletest libgtest-dev libgmock-dev
 )
+# `make fuzz` only: clang with its libFuzzer and sanitizer runtimes.
+if [ "${1:-}" = "fuzz" ]; then
+  PACKAGES+=(clang-14 libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
