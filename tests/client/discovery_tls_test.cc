@@ -204,7 +204,7 @@ TEST_F(DiscoveryTlsTest, CertificateMustNameTheAddressDialled) {
     client.InitParams(kUser, kPassword, true, ServerHost("127.0.0.5", m_service.Discovery(0).Port(), false),
                       {});
 
-    EXPECT_EQ(client.TryLoginDiscovery(), -1030);
+    EXPECT_EQ(client.TryLoginDiscovery(), RESULT_TLS_FAILED);
     EXPECT_THAT(m_record.Walk(), ElementsAre("failed 127.0.0.5", "pause", "none")) << m_record.Dump();
     EXPECT_EQ(m_record.LogsWith("certificate verify failed").size(), 1u) << m_record.Dump();
     EXPECT_EQ(m_service.Requests().Size(), 0u);
