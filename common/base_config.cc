@@ -32,6 +32,96 @@ constexpr const char* kQueryUrl = "nuvexia_config_kmr_query_url";
 constexpr const char* kSiteMemoryBudget = "nuvexia_config_site_memory_budget_mb";
 constexpr const char* kRefusePlainNodes = "nuvexia_config_refuse_plain_nodes";
 constexpr const char* kVerifyServerAddress = "nuvexia_config_verify_server_address";
+constexpr const char* kStatisticsLogInterval = "nuvexia_config_statistics_log_interval";
+
+// What a file may set for a key: a whole decimal number within [min, max],
+// a yes/no word, or any text (keys not listed).
+struct ValueRule {
+    const char* key;
+    bool is_switch;
+    long long min;
+    long long max;
+};
+
+constexpr ValueRule kValueRules[] = {
+    {kThreadSleepTime, false, 0, 1000000},
+    {kSendTimeout, false, 1, 86400},
+    {kReadTimeout, false, 1, 86400},
+    {kDaemonCheckInterval, false, 0, 86400},
+    {kUseSsl, true, 0, 0},
+    {kFileLog, true, 0, 0},
+    {kCoutLog, true, 0, 0},
+    {kHandleThreadNum, false, 1, 99},
+    {kLogSeverity, false, 0, 3},
+    {kLoginTryCount, false, 0, 1000},
+    {kSubscribeTryCount, false, 0, 1000},
+    {kLoginTryInterval, false, 0, 86400},
+    {kSubscribeTryInterval, false, 0, 86400},
+    {kLoginResponseWait, false, 1, 86400},
+    {kSubscribeResponseWait, false, 1, 86400},
+    {kStatisticsLogInterval, false, 0, 86400},
+    {kSiteMemoryBudget, false, 1, 1048576},
+    {kRefusePlainNodes, true, 0, 0},
+    {kVerifyServerAddress, true, 0, 0},
+};
+
+const ValueRule* FindRule(const std::string& key) {
+    for (const ValueRule& rule : kValueRules) {
+        if (key == rule.key) {
+            return &rule;
+        }
+    }
+    return nullptr;
+}
+
+std::string UpperCase(const std::string& text) {
+    std::string upper = text;
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper;
+}
+
+bool IsFalseWord(const std::string& upper) {
+    return upper == "FALSE" || upper == "F" || upper == "NO" || upper == "N" || upper == "0" ||
+           upper == "NONE";
+}
+
+bool IsTrueWord(const std::string& upper) {
+    return upper == "TRUE" || upper == "T" || upper == "YES" || upper == "Y" || upper == "1" || upper == "ON";
+}
+
+// Empty when text is a whole decimal number (an optional sign, then digits
+// only) within [min, max]; otherwise the reason.
+std::string CheckWholeNumber(const std::string& text, long long min, long long max) {
+    size_t pos = 0;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    if (pos == text.size()) {
+        return "not a whole number";
+    }
+    unsigned long long magnitude = 0;
+    bool too_big = false;
+    for (; pos < text.size(); ++pos) {
+        if (text[pos] < '0' || text[pos] > '9') {
+            return "not a whole number";
+        }
+        if (magnitude > 1000000000000ULL) {
+            too_big = true;  // keep scanning: a later letter is the better reason
+        } else {
+            magnitude = magnitude * 10 + static_cast<unsigned>(text[pos] - '0');
+        }
+    }
+    const std::string range = "outside " + std::to_string(min) + ".." + std::to_string(max);
+    if (too_big) {
+        return range;
+    }
+    long long value = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+    return value < min || value > max ? range : std::string();
+}
 
 constexpr int kVersionMajor = 1;
 constexpr int kVersionMinor = 0;
@@ -78,7 +168,10 @@ void BaseConfig::InitConfig() {
         {kSiteMemoryBudget, "256"},
         {kRefusePlainNodes, "0"},
         {kVerifyServerAddress, "1"},
+        {kStatisticsLogInterval, "0"},
     };
+    m_load_read = false;
+    m_load_problems.clear();
     for (const auto& entry : kDefaults) {
         m_properties[entry.first] = entry.second;
     }
@@ -108,13 +201,17 @@ void BaseConfig::SetSiteMemoryBudgetMb(unsigned megabytes) {
 }
 
 bool BaseConfig::ParseConfigFile(const char* path) {
+    m_load_read = false;
+    m_load_problems.clear();
     if (path == nullptr || path[0] == '\0') {
         std::printf("config file is null");
+        NoteProblem("config file is null");
         return false;
     }
     FILE* file = std::fopen(path, "r");
     if (file == nullptr) {
         std::printf("read config file:%s failed\n", path);
+        NoteProblem(std::string("read config file:") + path + " failed");
         return false;
     }
     char buffer[kLineBufferSize];
@@ -133,6 +230,8 @@ bool BaseConfig::ParseConfigFile(const char* path) {
             // Cutting the line would set a value nobody wrote; skip it whole.
             std::printf("=== line %d longer than %d characters skipped ===\n", line_number,
                         kLineBufferSize - 2);
+            NoteProblem("line " + std::to_string(line_number) + " longer than " +
+                        std::to_string(kLineBufferSize - 2) + " characters skipped");
             skipping_long_line = true;
             continue;
         }
@@ -142,23 +241,58 @@ bool BaseConfig::ParseConfigFile(const char* path) {
                 buffer[--len] = '\0';
             }
         }
+        std::string line(buffer, len);
         std::string key;
         std::string value;
-        if (!IsValidLine(std::string(buffer, len), key, value)) {
+        if (!IsValidLine(line, key, value)) {
+            // Blank lines and comments are fine; anything else was meant as a
+            // setting. Skipped without a message, but not clean.
+            std::string trimmed = TrimString(line);
+            if (!trimmed.empty() && trimmed[0] != '#') {
+                NoteProblem("line " + std::to_string(line_number) + " is not key=value");
+            }
             continue;
         }
-        if (SetPropertyValue(key, value)) {
-            std::printf("=== property [%s] set to [%s] by file ===\n", key.c_str(), value.c_str());
-        } else {
-            std::printf("=== unknown property[%s] value[%s] ===\n", key.c_str(), value.c_str());
-        }
+        ApplyFileLine(line_number, key, value);
     }
     std::fclose(file);
     m_config_file_path = path;
+    m_load_read = true;
     UpdateIntValue();
     UpdateBoolValue();
     UpdateStringValue();
     return true;
+}
+
+void BaseConfig::ApplyFileLine(int line_number, const std::string& key, const std::string& value) {
+    auto it = m_properties.find(key);
+    if (it == m_properties.end()) {
+        std::printf("=== unknown property[%s] value[%s] ===\n", key.c_str(), value.c_str());
+        NoteProblem("line " + std::to_string(line_number) + ": unknown property " + key);
+        return;
+    }
+    std::string reason = CheckValue(key, value);
+    if (!reason.empty()) {
+        std::printf("=== property [%s] not set to [%s] by file: %s, using [%s] ===\n", key.c_str(),
+                    value.c_str(), reason.c_str(), it->second.c_str());
+        NoteProblem("line " + std::to_string(line_number) + ": " + key + " = " + value + " rejected (" +
+                    reason + "), using " + it->second);
+        return;
+    }
+    SetPropertyValue(key, value);
+    std::printf("=== property [%s] set to [%s] by file ===\n", key.c_str(), value.c_str());
+}
+
+std::string BaseConfig::CheckValue(const std::string& key, const std::string& value) const {
+    const ValueRule* rule = FindRule(key);
+    if (rule == nullptr) {
+        return std::string();
+    }
+    if (rule->is_switch) {
+        std::string upper = UpperCase(value);
+        return IsTrueWord(upper) || IsFalseWord(upper) ? std::string() : "not a yes/no word";
+    }
+    return CheckWholeNumber(value, rule->min, rule->max);
 }
 
 bool BaseConfig::IsValidLine(const std::string& line, std::string& key, std::string& value) const {
@@ -215,6 +349,7 @@ void BaseConfig::UpdateIntValue() {
     m_subscribe_try_interval.Store(ConvertString2Int(PropertyText(kSubscribeTryInterval), 5));
     const int budget = ConvertString2Int(PropertyText(kSiteMemoryBudget), 256);
     m_site_memory_budget_mb.Store(budget >= 1 ? static_cast<uint32_t>(budget) : 256);
+    m_statistics_log_interval.Store(ConvertString2Int(PropertyText(kStatisticsLogInterval), 0));
 }
 
 void BaseConfig::UpdateBoolValue() {
@@ -242,12 +377,7 @@ int BaseConfig::ConvertString2Int(const std::string& text, int fallback) const {
 }
 
 bool BaseConfig::ConvertString2Bool(const std::string& text) const {
-    std::string upper = text;
-    for (char& c : upper) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return !(upper == "FALSE" || upper == "F" || upper == "NO" || upper == "N" || upper == "0" ||
-             upper == "NONE");
+    return !IsFalseWord(UpperCase(text));
 }
 
 const std::string& BaseConfig::PropertyText(const char* key) const {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "common/zel_export.h"
 
@@ -42,6 +43,12 @@ private:
 // a key wins, keys that are not in the table are reported and ignored. A line
 // longer than 2046 characters is skipped whole (with a message naming its
 // line number) and reading goes on with the next line.
+//
+// A value its key cannot take (not a whole decimal number, outside the key's
+// range, not a yes/no word) is rejected: the table keeps the value it had and
+// the printed line names the rejected text, the reason and the value kept.
+// Every such problem (and unknown keys, malformed and overlong lines) is
+// listed by GetLoadProblems until the next file is read.
 class ZEL_API BaseConfig {
 public:
     static BaseConfig& GetInstance();
@@ -54,6 +61,15 @@ public:
     bool SetConfigFilePath(const std::string& path);
     // Path of the last file read successfully (empty if none).
     std::string GetConfigFilePath() const;
+    // True when the last file was read and every line in it was taken as
+    // written; false before any file was read.
+    bool IsLoadClean() const { return m_load_read && m_load_problems.empty(); }
+    // What went wrong with the last file, one text per problem.
+    std::vector<std::string> GetLoadProblems() const { return m_load_problems; }
+
+    // Seconds between two statistics lines in the log; 0: none.
+    unsigned GetStatisticsLogInterval() const { return m_statistics_log_interval.Load(); }
+    void SetStatisticsLogInterval(unsigned seconds) { m_statistics_log_interval.Store(seconds); }
 
     bool IsUseSSL() const { return m_use_ssl.Load(); }
     void SetUseSSL(bool use_ssl) { m_use_ssl.Store(use_ssl); }
@@ -137,6 +153,11 @@ private:
     std::string TrimString(const std::string& text) const;
     bool IsBlankLeter(char c) const;
     bool SetPropertyValue(const std::string& key, const std::string& value);
+    // Empty when the key can take the value, otherwise why not.
+    std::string CheckValue(const std::string& key, const std::string& value) const;
+    // Takes one valid file line into the table and prints what happened.
+    void ApplyFileLine(int line_number, const std::string& key, const std::string& value);
+    void NoteProblem(const std::string& problem) { m_load_problems.push_back(problem); }
     void UpdateIntValue();
     void UpdateBoolValue();
     void UpdateStringValue();
@@ -168,6 +189,9 @@ private:
     std::string m_app_version;
     std::string m_http_uri;
     uint32_t m_heartbeat_interval;
+    ConfigValue<uint32_t> m_statistics_log_interval;
+    bool m_load_read = false;
+    std::vector<std::string> m_load_problems;
 
     // Lets the test suites return the singleton to its defaults.
     friend class BaseConfigTestAccess;

@@ -148,37 +148,111 @@ TEST_F(ConfigTest, SwitchValuesFollowTheFalseWords) {
         Load(std::string("nuvexia_config_use_ssl=") + off + "\n");
         EXPECT_FALSE(Config().IsUseSSL()) << off;
     }
-    for (const char* on : {"off", "yes", "2", "nope"}) {
+    for (const char* on : {"yes", "ON", "t", "1"}) {
         BaseConfigTestAccess::Reset();
+        Load("nuvexia_config_use_ssl=no\n");
         Load(std::string("nuvexia_config_use_ssl=") + on + "\n");
         EXPECT_TRUE(Config().IsUseSSL()) << on;
+    }
+    // Words that are neither keep the switch as it was in the table.
+    Load("nuvexia_config_use_ssl=no\n");
+    for (const char* neither : {"off", "2", "nope"}) {
+        std::string printed = Load(std::string("nuvexia_config_use_ssl=") + neither + "\n");
+        EXPECT_FALSE(Config().IsUseSSL()) << neither;
+        EXPECT_EQ(printed, std::string("=== property [nuvexia_config_use_ssl] not set to [") + neither +
+                               "] by file: not a yes/no word, using [no] ===\n");
     }
     Load("nuvexia_config_cout_log=yes\nnuvexia_config_file_log=no\n");
     EXPECT_TRUE(Config().IsCoutLog());
     EXPECT_FALSE(Config().IsFileLog());
 }
 
-TEST_F(ConfigTest, BadNumbersFallBackWhileTheTableKeepsTheText) {
-    Load(
-        "nuvexia_config_handle_thread_num=-3\nnuvexia_config_read_timeout=abc\n"
-        "nuvexia_config_send_timeout=99999999999\nnuvexia_config_login_try_count=12abc\n");
-    EXPECT_EQ(Config().GetHandleThreadNum(), 5u);
+TEST_F(ConfigTest, RejectedValuesAreNamedWithTheValueKept) {
+    std::string printed = Load(
+        "nuvexia_config_read_timeout=abc\n"
+        "nuvexia_config_handle_thread_num=-5\n"
+        "nuvexia_config_handle_thread_num=500\n"
+        "nuvexia_config_send_timeout=99999999999999999999\n"
+        "nuvexia_config_login_try_count=2x\n"
+        "nuvexia_config_log_serverity=7\n");
+    EXPECT_EQ(printed,
+              "=== property [nuvexia_config_read_timeout] not set to [abc] by file: not a whole number, "
+              "using [30] ===\n"
+              "=== property [nuvexia_config_handle_thread_num] not set to [-5] by file: outside 1..99, "
+              "using [5] ===\n"
+              "=== property [nuvexia_config_handle_thread_num] not set to [500] by file: outside 1..99, "
+              "using [5] ===\n"
+              "=== property [nuvexia_config_send_timeout] not set to [99999999999999999999] by file: "
+              "outside 1..86400, using [30] ===\n"
+              "=== property [nuvexia_config_login_try_count] not set to [2x] by file: not a whole number, "
+              "using [3] ===\n"
+              "=== property [nuvexia_config_log_serverity] not set to [7] by file: outside 0..3, "
+              "using [0] ===\n");
     EXPECT_EQ(Config().GetReadTimeout(), 30u);
+    EXPECT_EQ(Config().GetHandleThreadNum(), 5u);
     EXPECT_EQ(Config().GetSendTimeout(), 30u);
-    EXPECT_EQ(Config().GetLoginTryCount(), 12u);
-    EXPECT_EQ(BaseConfigTestAccess::Table("nuvexia_config_read_timeout"), "abc");
-
-    Load("nuvexia_config_handle_thread_num=12abc\n");
-    EXPECT_EQ(Config().GetHandleThreadNum(), 12u);
+    EXPECT_EQ(Config().GetLoginTryCount(), 3u);
+    // A severity past the highest level would silence the log file.
+    EXPECT_EQ(Config().GetLogSeverity(), 0u);
+    EXPECT_TRUE(Config().IsFileLog());
+    // The table keeps what was in force, so it never holds a rejected text.
+    EXPECT_EQ(BaseConfigTestAccess::Table("nuvexia_config_read_timeout"), "30");
+    EXPECT_FALSE(Config().IsLoadClean());
+    std::vector<std::string> problems = Config().GetLoadProblems();
+    ASSERT_EQ(problems.size(), 6u);
+    EXPECT_EQ(problems[0],
+              "line 1: nuvexia_config_read_timeout = abc rejected (not a whole number), using 30");
+    EXPECT_EQ(problems[5], "line 6: nuvexia_config_log_serverity = 7 rejected (outside 0..3), using 0");
 }
 
-TEST_F(ConfigTest, FileThreadCountOutsideOneToNinetyNineFallsBack) {
-    Load("nuvexia_config_handle_thread_num=0\n");
-    EXPECT_EQ(Config().GetHandleThreadNum(), 5u);
-    Load("nuvexia_config_handle_thread_num=100\n");
-    EXPECT_EQ(Config().GetHandleThreadNum(), 5u);
-    Load("nuvexia_config_handle_thread_num=99\n");
+TEST_F(ConfigTest, ARejectedValueKeepsTheEarlierGoodOne) {
+    std::string printed = Load("nuvexia_config_read_timeout=40\nnuvexia_config_read_timeout=4O\n");
+    EXPECT_EQ(printed,
+              "=== property [nuvexia_config_read_timeout] set to [40] by file ===\n"
+              "=== property [nuvexia_config_read_timeout] not set to [4O] by file: not a whole number, "
+              "using [40] ===\n");
+    EXPECT_EQ(Config().GetReadTimeout(), 40u);
+    // And across files: the table carries over.
+    Load("nuvexia_config_read_timeout=-1\n");
+    EXPECT_EQ(Config().GetReadTimeout(), 40u);
+}
+
+TEST_F(ConfigTest, RangeEdgesAreAcceptedAsWritten) {
+    std::string printed = Load(
+        "nuvexia_config_handle_thread_num=99\nnuvexia_config_log_serverity=3\n"
+        "nuvexia_config_thread_sleep_time=0\nnuvexia_config_login_try_interval=+7\n"
+        "nuvexia_config_statistics_log_interval=0\n");
+    EXPECT_EQ(printed.find("not set"), std::string::npos) << printed;
     EXPECT_EQ(Config().GetHandleThreadNum(), 99u);
+    EXPECT_EQ(Config().GetLogSeverity(), 3u);
+    EXPECT_EQ(Config().GetThreadIdleSleepTime().count(), 0);
+    EXPECT_EQ(Config().GetLoginTryInterval(), 7u);
+    EXPECT_TRUE(Config().IsLoadClean());
+
+    Load("nuvexia_config_handle_thread_num=0\nnuvexia_config_handle_thread_num=100\n");
+    EXPECT_EQ(Config().GetHandleThreadNum(), 99u);
+    Load("nuvexia_config_statistics_log_interval=15\n");
+    EXPECT_EQ(Config().GetStatisticsLogInterval(), 15u);
+}
+
+TEST_F(ConfigTest, CleanFlagFollowsTheLastFile) {
+    EXPECT_FALSE(Config().IsLoadClean());  // nothing read yet
+    Load("# settings\n\n  \nnuvexia_config_send_timeout=20\n");
+    EXPECT_TRUE(Config().IsLoadClean());
+    EXPECT_TRUE(Config().GetLoadProblems().empty());
+
+    Load("nuvexia_config_colour=blue\nread_timeout 45\n");
+    std::vector<std::string> problems = Config().GetLoadProblems();
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0], "line 1: unknown property nuvexia_config_colour");
+    EXPECT_EQ(problems[1], "line 2 is not key=value");
+
+    CaptureStdout();
+    EXPECT_FALSE(BaseConfigTestAccess::Parse("/nonexistent/zel.conf"));
+    GetCapturedStdout();
+    EXPECT_FALSE(Config().IsLoadClean());
+    ASSERT_EQ(Config().GetLoadProblems().size(), 1u);
+    EXPECT_EQ(Config().GetLoadProblems()[0], "read config file:/nonexistent/zel.conf failed");
 }
 
 TEST_F(ConfigTest, ThreadCountSetterKeepsOneToNinetyNine) {
@@ -209,12 +283,14 @@ TEST_F(ConfigTest, ReadingAFileUndoesEarlierSetters) {
 }
 
 TEST_F(ConfigTest, GetIntValueRaisesTheStandardErrors) {
+    // Rejected numbers never reach the table: it reports the value in force.
     Load(
         "nuvexia_config_read_timeout=abc\nnuvexia_config_send_timeout=99999999999\n"
-        "nuvexia_config_login_try_count=-4\n");
-    EXPECT_THROW(Config().GetIntValue("nuvexia_config_read_timeout"), std::invalid_argument);
-    EXPECT_THROW(Config().GetIntValue("nuvexia_config_send_timeout"), std::out_of_range);
-    EXPECT_EQ(Config().GetIntValue("nuvexia_config_login_try_count"), -4);
+        "nuvexia_config_login_try_count=-4\nnuvexia_config_kmr_query_url=99999999999\n");
+    EXPECT_EQ(Config().GetIntValue("nuvexia_config_read_timeout"), 30);
+    EXPECT_EQ(Config().GetIntValue("nuvexia_config_send_timeout"), 30);
+    EXPECT_EQ(Config().GetIntValue("nuvexia_config_login_try_count"), 3);
+    EXPECT_THROW(Config().GetIntValue("nuvexia_config_kmr_query_url"), std::out_of_range);
     EXPECT_THROW(Config().GetIntValue("nuvexia_config_no_such_key"), std::out_of_range);
     EXPECT_THROW(Config().GetIntValue("nuvexia_config_log_folder"), std::invalid_argument);
 }
