@@ -1,6 +1,13 @@
 #include "client/client_factory.h"
 
+#include <memory>
+#include <utility>
+
 #include "client/nuvexia_tcp_client.h"
+#include "client/site_statistics_board.h"
+#include "client/statistics_json.h"
+#include "client/statistics_log_thread.h"
+#include "client/subscription_ledger.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
 #include "common/multi_platform_kits.h"
@@ -11,6 +18,47 @@ ClientFactory* ClientFactory::s_factory = nullptr;
 ClientInterface* ClientFactory::s_client = nullptr;
 std::mutex ClientFactory::s_factory_mutex;
 std::mutex ClientFactory::s_handler_mutex;
+
+namespace {
+
+// The client's statistics, reachable without the factory mutex so that a
+// snapshot never waits for a login or a shutdown (and works in callbacks).
+std::mutex s_statistics_mutex;
+std::shared_ptr<SiteStatisticsBoard> s_statistics_board;
+std::unique_ptr<StatisticsLogThread> s_statistics_log;
+std::shared_ptr<SubscriptionLedger> s_subscription_ledger;
+
+std::shared_ptr<SiteStatisticsBoard> CurrentBoard() {
+    std::lock_guard<std::mutex> lock(s_statistics_mutex);
+    return s_statistics_board;
+}
+
+ClientStatistics Snapshot(const std::shared_ptr<SiteStatisticsBoard>& board) {
+    ClientStatistics statistics;
+    if (board) {
+        statistics.has_client = true;
+        statistics.sites = board->Collect();
+    }
+    return statistics;
+}
+
+void PublishStatistics(std::shared_ptr<SiteStatisticsBoard> board,
+                       std::shared_ptr<SubscriptionLedger> ledger) {
+    std::unique_ptr<StatisticsLogThread> old_log;
+    {
+        std::lock_guard<std::mutex> lock(s_statistics_mutex);
+        s_statistics_board = board;
+        s_subscription_ledger = std::move(ledger);
+        old_log = std::move(s_statistics_log);
+        if (board) {
+            s_statistics_log = std::make_unique<StatisticsLogThread>(
+                [board] { return StatisticsJson::Render(Snapshot(board)); });
+        }
+    }
+    old_log.reset();  // joined outside the lock
+}
+
+}  // namespace
 
 ClientFactory* ClientFactory::Instance() {
     std::lock_guard<std::mutex> lock(s_factory_mutex);
@@ -25,6 +73,43 @@ void ClientFactory::SetConfig(const char* path) {
         return;
     }
     (void)BaseConfig::GetInstance().ParseConfigFile(path);
+}
+
+bool ClientFactory::IsConfigClean(std::vector<std::string>* problems) {
+    const BaseConfig& config = BaseConfig::GetInstance();
+    if (problems != nullptr) {
+        *problems = config.GetLoadProblems();
+        if (!config.IsLoadClean() && problems->empty()) {
+            problems->push_back("no configuration file was read");
+        }
+    }
+    return config.IsLoadClean();
+}
+
+ClientStatistics ClientFactory::GetStatistics() {
+    return Snapshot(CurrentBoard());
+}
+
+std::string ClientFactory::GetStatisticsJson() {
+    return StatisticsJson::Render(GetStatistics());
+}
+
+SubscriptionList ClientFactory::GetSubscriptions() {
+    std::shared_ptr<SubscriptionLedger> ledger;
+    {
+        std::lock_guard<std::mutex> lock(s_statistics_mutex);
+        ledger = s_subscription_ledger;
+    }
+    SubscriptionList list;
+    if (ledger) {
+        list.has_client = true;
+        list.entries = ledger->List();
+    }
+    return list;
+}
+
+std::string ClientFactory::GetSubscriptionsJson() {
+    return StatisticsJson::Render(GetSubscriptions());
 }
 
 void ClientFactory::RegistLogHandle(LogInterface* log_handle) {
@@ -51,6 +136,9 @@ ClientInterface* ClientFactory::CreateClient(MessageHandle* message_handle) {
         delete client;
         s_client = nullptr;
     }
+    if (s_client != nullptr) {
+        PublishStatistics(client->GetStatisticsBoard(), client->GetSubscriptionLedger());
+    }
     return s_client;
 }
 
@@ -58,6 +146,7 @@ void ClientFactory::Uninstance() {
     std::lock_guard<std::mutex> lock(s_factory_mutex);
     delete s_factory;
     s_factory = nullptr;
+    PublishStatistics(nullptr, nullptr);
     if (s_client != nullptr) {
         delete s_client;
         s_client = nullptr;

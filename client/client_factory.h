@@ -1,9 +1,13 @@
 #pragma once
 
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "client/client_interface.h"
+#include "client/client_statistics.h"
 #include "client/message_handle.h"
+#include "client/subscription_list.h"
 #include "common/zel_export.h"
 
 namespace com::mivo::kmr::client {
@@ -30,6 +34,22 @@ public:
 
     // Reads a key=value configuration file; a null or empty path does nothing.
     void SetConfig(const char* path);
+    // True when the last configuration file was read and every line of it
+    // was taken as written. Otherwise problems (if not null) receives one
+    // text per problem: file not readable, unknown key, value rejected (the
+    // setting keeps its earlier value), malformed or overlong line.
+    static bool IsConfigClean(std::vector<std::string>* problems = nullptr);
+
+    // What every site's link and pipeline have done since the client was
+    // created; callable from any thread at any time, callbacks included.
+    // Without a client, has_client is false and there are no sites.
+    static ClientStatistics GetStatistics();
+    // The same snapshot as one line of JSON (keys as the struct's fields).
+    static std::string GetStatisticsJson();
+    // The subscriptions the client holds and replays after a reconnect, in
+    // order, each with the result of its latest send; any thread, any time.
+    static SubscriptionList GetSubscriptions();
+    static std::string GetSubscriptionsJson();
     // Registers the process log sink (not owned); null keeps the previous one.
     void RegistLogHandle(LogInterface* log_handle);
     // The process's client, created on the first call with this handler

@@ -38,6 +38,7 @@ DatafeedClient::~DatafeedClient() {
     // The pipeline stops consuming before the connections stop producing; the
     // last owner of each queue releases the payload buffers left in it.
     m_data_disruptor.reset();
+    m_statistics->DetachAll();
     m_raw_data_queues.clear();
     m_connections.clear();
 }
@@ -55,6 +56,7 @@ void DatafeedClient::RegisterSslCtx(SSL_CTX* ssl_ctx) {
 
 void DatafeedClient::Start() {
     InfoPrint("Start datafeed client");
+    m_statistics->DetachAll();
     m_connections.clear();
     for (auto& site : m_datafeed_nodes) {
         CreateSite(site.first, site.second);
@@ -90,6 +92,7 @@ void DatafeedClient::CreateSite(int site_type, SiteNodeMap& nodes) {
             alive->Notify();
         }
     });
+    m_statistics->Attach(site_type, flow, connection);
     m_connections[site_type] = connection;
     connection->Start();
 }
@@ -218,6 +221,7 @@ void DatafeedClient::UpdateDatafeedNode() {
         }
         // The old connection (if any) stops producing before its queues go.
         if (connection != m_connections.end()) {
+            m_statistics->DetachConnection(site.first);
             m_connections.erase(connection);
         }
         CreateSite(site.first, site.second);

@@ -8,6 +8,7 @@
 #include "SysSubscribe.pb.h"
 #include "client/message_handle.h"
 #include "client/node_map.h"
+#include "client/site_statistics_board.h"
 #include "common/result_codes.h"
 #include "common/zel_export.h"
 #include "pipeline/data_disruptor.h"
@@ -83,6 +84,10 @@ public:
     const SiteCounters* GetSiteCounters(int site_type) const;
     bool isAllSubscibed();
 
+    // Per site: the running counts and the connection serving it; the
+    // counts live as long as the datafeed client (and its copies).
+    const std::shared_ptr<SiteStatisticsBoard>& Statistics() const { return m_statistics; }
+
     const std::string& GetUserAccount() const { return m_user_account; }
     const std::string& GetPasswd() const { return m_passwd; }
 
@@ -112,6 +117,7 @@ private:
     SSL_CTX* m_ssl_ctx;
     std::shared_ptr<DataDisruptor> m_data_disruptor;
     std::shared_ptr<StateSignal> m_signal;
+    std::shared_ptr<SiteStatisticsBoard> m_statistics{std::make_shared<SiteStatisticsBoard>()};
 };
 
 }  // namespace com::mivo::kmr::client

@@ -8,6 +8,7 @@
 #include "client/datafeed_client.h"
 #include "client/discovery_client.h"
 #include "client/server_host.h"
+#include "client/subscription_ledger.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
 #include "common/result_codes.h"
@@ -59,9 +60,15 @@ private:
 }  // namespace
 
 NuvexiaTcpClient::NuvexiaTcpClient(MessageHandle* message_handle)
-    : m_message_handle(message_handle), m_wall_clock(WallClockSeconds) {
+    : m_subscriptions(std::make_shared<SubscriptionLedger>()),
+      m_message_handle(message_handle),
+      m_wall_clock(WallClockSeconds) {
     m_discovery_client = std::make_unique<DiscoveryClient>(message_handle);
     m_datafeed_client = std::make_unique<DatafeedClient>(message_handle);
+}
+
+std::shared_ptr<SiteStatisticsBoard> NuvexiaTcpClient::GetStatisticsBoard() const {
+    return m_datafeed_client->Statistics();
 }
 
 NuvexiaTcpClient::~NuvexiaTcpClient() {
@@ -286,6 +293,9 @@ int NuvexiaTcpClient::Subscribe(SubscribeRequestPtr& request, bool redo, bool* r
         return RESULT_SUBSCRIBE_REJECTED;
     }
     const int ret = m_datafeed_client->TrySubscribe(request.get(), refused);
+    if (!redo) {
+        m_subscriptions->Sent(*request, ret);
+    }
     if (ret == 0 && !redo) {
         AddSubscribeRequest(std::move(request));
     }

@@ -23,6 +23,8 @@ namespace com::mivo::kmr::client {
 
 class DatafeedClient;
 class DiscoveryClient;
+class SiteStatisticsBoard;
+class SubscriptionLedger;
 
 // The one client of a process: discovery login, token login on one datafeed
 // node per site type, subscriptions, and a daemon thread that reconnects
@@ -75,6 +77,12 @@ public:
     // success (or when prepared already), RESULT_TLS_FAILED on failure.
     int SslEnvInit();
 
+    // The running counts of every site, for the statistics snapshot; lives as
+    // long as the client (longer while a snapshot holds it).
+    std::shared_ptr<SiteStatisticsBoard> GetStatisticsBoard() const;
+    // The registry's entries with their latest results, for the host.
+    std::shared_ptr<SubscriptionLedger> GetSubscriptionLedger() const { return m_subscriptions; }
+
 private:
     friend class NuvexiaTcpClientTestPeer;
 
@@ -125,6 +133,7 @@ private:
     std::unique_ptr<std::thread> m_daemon_thread;
     std::mutex m_subscribe_mutex;
     std::vector<SubscribeRequestPtr> m_subscribe_requests;
+    std::shared_ptr<SubscriptionLedger> m_subscriptions;
     MessageHandle* m_message_handle;
     bool m_ssl_enabled = false;
     SSL_CTX* m_ssl_ctx = nullptr;

@@ -8,6 +8,7 @@
 #include "client/datafeed_client.h"
 #include "client/discovery_client.h"
 #include "client/nuvexia_tcp_client.h"
+#include "client/subscription_ledger.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
 #include "common/test_seam.h"
@@ -265,6 +266,7 @@ int NuvexiaTcpClient::RedoSubscribe() {
         for (unsigned int i = 1; i <= try_count; ++i) {
             bool refused = false;
             ret = m_datafeed_client->TrySubscribe(request, &refused);
+            m_subscriptions->Replayed(*request, ret);
             if (ret == 0) {
                 break;
             }

@@ -57,6 +57,7 @@ struct Options {
     int every = 1;
     int duration = 0;
     int min_reconnects = 0;
+    int stats_every = 0;
     bool verbose_log = false;
 };
 
@@ -79,7 +80,10 @@ void Usage(FILE* out) {
         "  --every N            print one record in N (default 1)\n"
         "  --quiet              print no records, only progress and the summary\n"
         "  --duration SECONDS   stop after that long (default: until Ctrl-C)\n"
-        "  --expect-reconnects N  fail unless at least N reconnects happened\n");
+        "  --expect-reconnects N  fail unless at least N reconnects happened\n"
+        "  --stats-every N      print the per-site statistics every N seconds (default 0: only the\n"
+        "                       status line on a terminal and the summary)\n"
+        "  --help, -h           print this text and exit\n");
 }
 
 std::vector<std::string> Split(const std::string& text, char sep) {
@@ -180,7 +184,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             options->json = true;
         } else if (flag == "--quiet") {
             options->quiet = true;
-        } else if (flag == "--every" || flag == "--duration" || flag == "--expect-reconnects") {
+        } else if (flag == "--every" || flag == "--duration" || flag == "--expect-reconnects" ||
+                   flag == "--stats-every") {
             int number = 0;
             if (!value(&text) || !ParseInt(text, &number) || number < 0) {
                 std::fprintf(stderr, "zel-demo: %s wants a number >= 0\n", flag.c_str());
@@ -190,6 +195,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
                 options->every = number > 0 ? number : 1;
             } else if (flag == "--duration") {
                 options->duration = number;
+            } else if (flag == "--stats-every") {
+                options->stats_every = number;
             } else {
                 options->min_reconnects = number;
             }
@@ -507,6 +514,36 @@ private:
 
 std::atomic<bool> g_interrupted{false};
 
+// "site 1 up 127.0.0.1:9001 1234 rec" for each site, from the library's own
+// statistics.
+std::string SiteStatus(const ClientStatistics& statistics) {
+    std::string line;
+    for (const SiteStatistics& site : statistics.sites) {
+        line += "| site " + std::to_string(site.site_type) + " " + site.link_state + " " + site.node + " " +
+                std::to_string(site.records) + " rec  ";
+    }
+    return line;
+}
+
+void PrintSiteSummary(const ClientStatistics& statistics) {
+    for (const SiteStatistics& s : statistics.sites) {
+        std::printf("site %-3d %-10s: node %s, %llu logins, %llu reconnects\n", s.site_type,
+                    s.link_state.c_str(), s.node.empty() ? "-" : s.node.c_str(),
+                    static_cast<unsigned long long>(s.logins), static_cast<unsigned long long>(s.reconnects));
+        std::printf(
+            "  frames %llu, wire bytes %llu, decompressed bytes %llu, records %llu, decode errors %llu\n",
+            static_cast<unsigned long long>(s.frames), static_cast<unsigned long long>(s.wire_bytes),
+            static_cast<unsigned long long>(s.decompressed_bytes), static_cast<unsigned long long>(s.records),
+            static_cast<unsigned long long>(s.decode_errors));
+        std::printf(
+            "  queued records %lld, held bytes %lld, stalls %llu, last frame %lld ms ago, "
+            "last heartbeat answer %lld ms ago\n",
+            static_cast<long long>(s.queued_records), static_cast<long long>(s.held_bytes),
+            static_cast<unsigned long long>(s.stalls), static_cast<long long>(s.ms_since_last_frame),
+            static_cast<long long>(s.ms_since_last_heartbeat_answer));
+    }
+}
+
 void OnSignal(int) {
     g_interrupted = true;
 }
@@ -558,6 +595,12 @@ int main(int argc, char** argv) {
     // A file first: reading one resets every setting made before it.
     if (!options.config_file.empty()) {
         factory->SetConfig(options.config_file.c_str());
+        std::vector<std::string> problems;
+        if (!ClientFactory::IsConfigClean(&problems)) {
+            for (const auto& problem : problems) {
+                std::fprintf(stderr, "zel-demo: configuration: %s\n", problem.c_str());
+            }
+        }
     }
     if (options.tls >= 0) {
         ClientConfig::SetUseSSL(options.tls == 1);
@@ -610,6 +653,7 @@ int main(int argc, char** argv) {
     const bool terminal = isatty(STDOUT_FILENO) == 1;
     const auto start = std::chrono::steady_clock::now();
     auto last_status = start;
+    auto last_stats = start;
     std::map<std::string, uint64_t> last_counts;
     while (!g_interrupted) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -625,17 +669,24 @@ int main(int argc, char** argv) {
                 const double rate = static_cast<double>(entry.second - last_counts[entry.first]) / elapsed;
                 line += entry.first + " " + std::to_string(static_cast<long long>(rate)) + "/s  ";
             }
-            line += "| reconnects " + std::to_string(handle.Reconnects());
+            line += SiteStatus(ClientFactory::GetStatistics());
             handle.Status(line);
             last_counts = counts;
             last_status = now;
         }
+        if (options.stats_every > 0 && now - last_stats >= std::chrono::seconds(options.stats_every)) {
+            std::printf("[zel-demo] statistics %s\n", ClientFactory::GetStatisticsJson().c_str());
+            last_stats = now;
+        }
     }
+    // Taken before the client goes: afterwards there is nothing to report.
+    const ClientStatistics statistics = ClientFactory::GetStatistics();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("\n[zel-demo] %s, logging out\n", g_interrupted ? "interrupted" : "time is up");
     ClientFactory::Uninstance();
 
     const bool in_order = handle.Summary(seconds);
+    PrintSiteSummary(statistics);
     bool ok = in_order && subscribe_failures == 0 && handle.Records() > 0;
     if (handle.Reconnects() < options.min_reconnects) {
         std::printf("expected at least %d reconnects, saw %d\n", options.min_reconnects, handle.Reconnects());

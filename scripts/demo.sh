@@ -56,7 +56,7 @@ wait_for_line() {
 
 echo "=== zel demo: starting the simulated service (sites 1 and 2, two nodes each) ==="
 mkdir -p "$WORK/logs"
-printf 'nuvexia_config_log_folder=%s/logs/\nnuvexia_config_use_ssl=0\n' "$WORK" >"$WORK/client.conf"
+printf 'nuvexia_config_log_folder=%s/logs/\nnuvexia_config_use_ssl=0\nnuvexia_config_statistics_log_interval=5\n' "$WORK" >"$WORK/client.conf"
 mkfifo "$WORK/sim.in"
 "$SIM" --stats 0 <"$WORK/sim.in" >"$WORK/sim.out" 2>"$WORK/sim.err" &
 SIM_PID=$!
@@ -92,7 +92,8 @@ WATCH_PID=$!
 STATUS=0
 "$DEMO" --server "$DISCOVERY" --user demo --password demo --no-tls \
   --types 3,6 --ids 9:100000.SH,100001.IB --ids 20:100000.SH \
-  --config "$WORK/client.conf" --every 500 --duration "$SECONDS_TOTAL" --expect-reconnects 1 3>&- ||
+  --config "$WORK/client.conf" --every 500 --stats-every 5 --duration "$SECONDS_TOTAL" \
+  --expect-reconnects 1 3>&- ||
   STATUS=$?
 kill "$WATCH_PID" 2>/dev/null || true
 wait "$WATCH_PID" 2>/dev/null || true
