@@ -55,7 +55,7 @@ const char* SimCommandLine::Usage() {
            "  --stats SECONDS            print counters every SECONDS (10; 0 = only at exit)\n"
            "  --duration SECONDS         exit after SECONDS (default: on 'quit' or SIGINT/SIGTERM)\n"
            "  --log-requests             print every request received to standard error\n"
-           "  --help\n"
+           "  --help                     print this text and exit\n"
            "Prints one line per listener ('discovery IP:PORT name=... tls=0',\n"
            "'datafeed IP:PORT name=... site=T priority=P tls=0'), then 'ready'. Reads control commands\n"
            "from standard input ('help' lists them), e.g. 'down site1-node0', 'up site1-node0'.\n";
