@@ -6,9 +6,10 @@
 
 #include "client/client_factory.h"
 #include "common/base_log.h"
-#include "common/result_codes.h"
 #include "common/client_config.h"
+#include "common/result_codes.h"
 #include "protocol/service_contract.h"
+#include "python/json_keys.h"
 #include "python/json_parameters.h"
 #include "python/json_ref.h"
 #include "python/login_text_mask.h"
@@ -138,12 +139,18 @@ int login_from_json(const char* text) {
 
     json_error_t error;
     JsonRef root(text == nullptr ? nullptr : json_loads(text, 0, &error));
+    const std::string unknown = JsonKeys::UnknownLoginKey(root.get());
+    if (!unknown.empty()) {
+        ErrorPrint("login parameter non conformance: unknown key \"%s\"", unknown.c_str());
+        return RESULT_PY_LOGIN_PARAMETERS_INCOMPLETE;
+    }
     if (root.get() == nullptr) {
         ErrorPrint("load login json failed: %s",
                    text == nullptr ? "no text given" : ParseErrorWithoutToken(error.text).c_str());
     } else if (json_is_object(root.get())) {
         ReadLoginObject(root.get(), &parameters);
     }
+    const bool ssl_given = json_is_boolean(json_object_get(root.get(), "Is_Ssl"));
     json_decref(root.release());
 
     PythonHandle* bridge = ModuleBridge::Ensure();
@@ -159,6 +166,14 @@ int login_from_json(const char* text) {
     {
         std::lock_guard<std::mutex> lock(s_login_state_mutex);
         ClientConfig::SetSSLCertfolder(s_cert_folder);
+        // The module's defaults differ from the library's (TLS on, no CA
+        // folder); say which ones this login uses.
+        InfoPrint(
+            "login: TLS %s (%s; without Is_Ssl the Python module connects without TLS, unlike the "
+            "C++ library), CA folder \"%s\"%s",
+            parameters.use_ssl ? "on" : "off", ssl_given ? "from Is_Ssl" : "Python default",
+            s_cert_folder.c_str(),
+            parameters.use_ssl && s_cert_folder == "./cert" ? " (Python default)" : "");
     }
     ClientInterface* client = factory->CreateClient(bridge);
     if (client == nullptr) {

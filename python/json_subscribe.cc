@@ -3,6 +3,7 @@
 #include "client/client_factory.h"
 #include "common/base_log.h"
 #include "common/result_codes.h"
+#include "python/json_keys.h"
 #include "python/json_parameters.h"
 #include "python/json_ref.h"
 #include "python/module_bridge.h"
@@ -89,6 +90,15 @@ struct SubscribeText {
         }
     }
 
+    // Refuses a text with a key it does not know; true when refused.
+    bool RefuseUnknownKey(std::string (*find)(json_t*)) const {
+        const std::string key = find(root.get());
+        if (!key.empty()) {
+            ErrorPrint("subscribe parameter non conformance: unknown key \"%s\"", key.c_str());
+        }
+        return !key.empty();
+    }
+
     JsonRef root;
     ClientInterface* client = nullptr;
     ESubscribeActionType action = com::mivo::zel::model::COVERAGE;
@@ -99,6 +109,9 @@ struct SubscribeText {
 
 int subscribe_by_data_type_from_json(const char* text) {
     SubscribeText parsed(text, "ZelDataTypes");
+    if (parsed.RefuseUnknownKey(JsonKeys::UnknownDataTypeKey)) {
+        return RESULT_BAD_PARAMETERS;
+    }
     if (parsed.client == nullptr) {
         return RESULT_PY_NO_CLIENT;
     }
@@ -123,6 +136,9 @@ int subscribe_by_data_type_from_json(const char* text) {
 
 int subscribe_by_security_id_from_json(const char* text) {
     SubscribeText parsed(text, "MIVOSecurityIDs");
+    if (parsed.RefuseUnknownKey(JsonKeys::UnknownSecurityIdKey)) {
+        return RESULT_BAD_PARAMETERS;
+    }
     if (parsed.client == nullptr) {
         return RESULT_PY_NO_CLIENT;
     }

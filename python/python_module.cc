@@ -1,13 +1,17 @@
 #include "python/python_module.h"
 
 #include <cstdio>
+#include <string>
 
 #include "client/client_factory.h"
 #include "common/client_config.h"
+#include "python/interruptible_call.h"
 #include "python/json_parameters.h"
 #include "python/module_bridge.h"
 
 using com::mivo::kmr::client::ClientConfig;
+using com::mivo::kmr::client::ClientFactory;
+using com::mivo::kmr::client::InterruptibleCall;
 using com::mivo::kmr::client::ModuleBridge;
 
 int QUERY_TYPE_BASE_INFORMATION = 1011;
@@ -25,6 +29,7 @@ void python_init_env() {
 void python_fini_env() {
     printf("fini env ...\n");
     fflush(stdout);
+    InterruptibleCall::WaitForAbandoned();
     ModuleBridge::Destroy();
 }
 
@@ -46,21 +51,46 @@ void python_close_cout_log() {
 
 int python_login(const char* json, int reserved) {
     (void)reserved;
-    return com::mivo::kmr::client::login_from_json(json);
+    const std::string text = json == nullptr ? std::string() : json;
+    const bool has_text = json != nullptr;
+    return InterruptibleCall::Run(
+        [text, has_text] {
+            return com::mivo::kmr::client::login_from_json(has_text ? text.c_str() : nullptr);
+        },
+        // The caller gave up on this login: a session that came up anyway
+        // would deliver to a program that believes it has none.
+        [](int result) {
+            if (result == 0) {
+                ModuleBridge::DestroyClient();
+            }
+        });
 }
 
 void python_logout() {
-    ModuleBridge::DestroyClient();
+    InterruptibleCall::WaitForAbandoned();
+    // In turn with any blocking call of another Python thread, never under it.
+    InterruptibleCall::Run([] {
+        ModuleBridge::DestroyClient();
+        return 0;
+    });
 }
 
 int python_subscribeByDataType(const char* json, int reserved) {
     (void)reserved;
-    return com::mivo::kmr::client::subscribe_by_data_type_from_json(json);
+    const std::string text = json == nullptr ? std::string() : json;
+    const bool has_text = json != nullptr;
+    return InterruptibleCall::Run([text, has_text] {
+        return com::mivo::kmr::client::subscribe_by_data_type_from_json(has_text ? text.c_str() : nullptr);
+    });
 }
 
 int python_subscribeBySecurityId(const char* json, int reserved) {
     (void)reserved;
-    return com::mivo::kmr::client::subscribe_by_security_id_from_json(json);
+    const std::string text = json == nullptr ? std::string() : json;
+    const bool has_text = json != nullptr;
+    return InterruptibleCall::Run([text, has_text] {
+        return com::mivo::kmr::client::subscribe_by_security_id_from_json(has_text ? text.c_str() : nullptr);
+    });
 }
 
 void python_request_fin_info_query_sync(const char* json, int reserved) {
@@ -80,4 +110,12 @@ void Notify_Regist(Notify* notify) {
 
 void Log_Regist(PyLog* log) {
     (void)log;
+}
+
+std::string python_get_statistics() {
+    return ClientFactory::GetStatisticsJson();
+}
+
+std::string python_get_subscriptions() {
+    return ClientFactory::GetSubscriptionsJson();
 }

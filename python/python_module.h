@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "python/notify.h"
 #include "python/py_log.h"
 
@@ -37,3 +39,8 @@ int python_request_fin_info_query_async(const char* json, int reserved);
 void Notify_Regist(Notify* notify);
 // Accepted for compatibility; the library's log lines are not forwarded.
 void Log_Regist(PyLog* log);
+
+// The session's live statistics as JSON text (ClientFactory::GetStatisticsJson).
+std::string python_get_statistics();
+// The subscriptions the session replays, with their last results, as JSON text.
+std::string python_get_subscriptions();

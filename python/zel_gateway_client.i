@@ -4,21 +4,55 @@
 %module(directors="1", threads="1") zel_gateway_client
 
 %{
+#include "python/interruptible_call.h"
 #include "python/python_gil.h"
 #include "python/python_module.h"
 #include "python/record_delivery.h"
+
+// True when a signal handler raised: KeyboardInterrupt is then set for the
+// thread that asked (the one waiting in a blocking call).
+static bool zel_signal_raised() {
+    PyGILState_STATE state = PyGILState_Ensure();
+    const bool raised = PyErr_CheckSignals() != 0;
+    PyGILState_Release(state);
+    return raised;
+}
 %}
 
 // Market data reaches Python from the delivery thread, which takes the
-// interpreter lock once per batch.
+// interpreter lock once per batch. Blocking calls look for Ctrl-C.
 %init %{
     static com::mivo::kmr::client::PythonGil s_python_gil;
     com::mivo::kmr::client::RecordDelivery::UseInterpreterLock(&s_python_gil);
+    com::mivo::kmr::client::InterruptibleCall::SetSignalCheck(zel_signal_raised);
 %}
 
+// Every wrapper carries its signature; the calls a program uses carry a text.
+%feature("autodoc", "1");
+%include "python/zel_gateway_client_doc.i"
+
 %include <exception.i>
+%include <std_string.i>
 %include <std_vector.i>
 %include <cdata.i>
+
+// A blocking call ended by Ctrl-C returns with KeyboardInterrupt set: raise it.
+%define ZEL_RAISE_PENDING(name)
+%exception name {
+    try {
+        $action
+    } catch (const std::exception& e) {
+        SWIG_exception(SWIG_RuntimeError, e.what());
+    }
+    if (PyErr_Occurred()) {
+        SWIG_fail;
+    }
+}
+%enddef
+ZEL_RAISE_PENDING(python_login)
+ZEL_RAISE_PENDING(python_logout)
+ZEL_RAISE_PENDING(python_subscribeByDataType)
+ZEL_RAISE_PENDING(python_subscribeBySecurityId)
 
 // No C++ exception may cross into the interpreter.
 %exception {
@@ -84,6 +118,8 @@ int python_request_fin_info_query_async(const char* json, int reserved);
 
 void Notify_Regist(Notify* notify);
 void Log_Regist(PyLog* log);
+std::string python_get_statistics();
+std::string python_get_subscriptions();
 
 %pythoncode %{
 # The module keeps the registered object alive, so a temporary such as
@@ -92,6 +128,12 @@ _registered_notify = None
 
 
 def Notify_Regist(*args):
+    """Notify_Regist(notify) -> None
+
+    Registers the Notify subclass instance whose methods receive the
+    library's callbacks (market data, subscribe answers, login and link
+    events). The module keeps a reference to it until the next registration.
+    """
     result = _zel_gateway_client.Notify_Regist(*args)
     global _registered_notify
     _registered_notify = args[0]
@@ -99,6 +141,7 @@ def Notify_Regist(*args):
 
 
 def _logout_at_exit():
+    """Ends the session when the interpreter exits."""
     # Library threads must not call into an interpreter that is shutting down.
     python_logout()
 
