@@ -83,7 +83,7 @@ void Usage(FILE* out) {
         "  --expect-reconnects N  fail unless at least N reconnects happened\n"
         "  --stats-every N      print the per-site statistics every N seconds (default 0: only the\n"
         "                       status line on a terminal and the summary)\n"
-        "  --help, -h           print this text and exit\n");
+        "  --help               print this text and exit (also -h)\n");
 }
 
 std::vector<std::string> Split(const std::string& text, char sep) {

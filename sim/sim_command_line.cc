@@ -44,7 +44,7 @@ const char* SimCommandLine::Usage() {
            "  --rate R                   records per second per subscribed connection; 0 = firehose (1000)\n"
            "  --tick MS                  a rate-driven connection sends what is due every MS ms (1)\n"
            "  --batch N --batch-bytes N  records and bytes per frame at most (64, 60000)\n"
-           "  --lz4 never|always|above:N compression of push frames (never)\n"
+           "  --lz4 MODE                 compression of push frames: never, always or above:N (never)\n"
            "  --max-records N            stop pushing after N records per connection (0 = never)\n"
            "  --reuse N                  restamp a rendered record N times before re-rendering (32)\n"
            "  --idle-ms N                close datafeed connections silent for N ms (90000)\n"

@@ -68,6 +68,20 @@ TEST_F(HostStatisticsTest, SnapshotNamesEverySiteNodeAndLinkState) {
     EXPECT_EQ(ClientFactory::GetStatistics().sites[0].link_state, "up");
 }
 
+TEST_F(HostStatisticsTest, SnapshotGoesToTheLogEveryConfiguredInterval) {
+    StartService({1});
+    ClientInterface* client = FactoryClient();
+    ASSERT_NE(client, nullptr);
+    ASSERT_EQ(FactoryLogin(client), 0);
+    EXPECT_EQ(m_log.Count("statistics: {"), 0);  // off by default
+    Configure({{"nuvexia_config_statistics_log_interval", "1"}});
+    ASSERT_TRUE(m_log.WaitFor("statistics: {\"has_client\":true,\"sites\":[{\"site_type\":1,"));
+    Configure({{"nuvexia_config_statistics_log_interval", "0"}});
+    const int lines = m_log.Count("statistics: {");
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_LE(m_log.Count("statistics: {"), lines + 1);  // one may have been on its way
+}
+
 TEST_F(HostStatisticsTest, SnapshotIsReadableFromCallbacksAndDuringShutdown) {
     // A host that reads statistics inside OnMarketData must not block the
     // callback thread nor the shutdown that waits for it.
