@@ -149,6 +149,11 @@ bool SocketConnectThread::DispatchFrame(const FrameView& frame) {
         case com::mivo::zel::model::HEARTBEAT_RESPONSE:
             DebugPrint("Receive heatbeat from :%s", getCurrentHostStr().c_str());
             m_heartbeat_count = 0;
+            m_flow->Counters().last_heartbeat_answer_ns.store(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(
+                    std::chrono::steady_clock::now().time_since_epoch())
+                    .count(),
+                std::memory_order_relaxed);
             return true;
         case com::mivo::zel::model::LOGIN_RESPONSE:
             return HandleLoginResponse(frame.payload, payload_length);
@@ -288,6 +293,11 @@ bool SocketConnectThread::HandleLoginResponse(const char* payload, int32_t paylo
     const int site = static_cast<int>(m_site_type);
     if (response.issuccess()) {
         InfoPrint("Login datafeed node success, site type: %d", site);
+        // Every login after the site's first one follows a lost or replaced link.
+        SiteCounters& counters = m_flow->Counters();
+        if (counters.logins.fetch_add(1, std::memory_order_relaxed) > 0) {
+            SiteCounters::Add(counters.reconnects, 1);
+        }
         if (m_message_handle != nullptr) {
             m_message_handle->OnLoginDatafeedNodeSuccess(site, getCurrentHostStr());
             m_message_handle->OnLoginDataServiceResponse(response);

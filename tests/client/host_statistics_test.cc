@@ -62,10 +62,42 @@ TEST_F(HostStatisticsTest, SnapshotNamesEverySiteNodeAndLinkState) {
     EXPECT_EQ(statistics.sites[0].link_state, "up");
     EXPECT_EQ(statistics.sites[1].link_state, "up");
 
+    // Records flowing show in every count of the site that carries them.
+    ASSERT_EQ(client->SubscribeByDatatype(COVERAGE, Types({kZelStock})), 0);
+    ASSERT_TRUE(WaitUntil([] { return ClientFactory::GetStatistics().sites[0].records > 100; }));
+    statistics = ClientFactory::GetStatistics();
+    const SiteStatistics& site = statistics.sites[0];
+    EXPECT_EQ(site.logins, 1u);
+    EXPECT_EQ(site.reconnects, 0u);
+    EXPECT_GT(site.frames, 0u);
+    EXPECT_GT(site.wire_bytes, site.frames * 12);  // every frame has its 12-byte header
+    EXPECT_EQ(site.decompressed_bytes, 0u);  // nothing came LZ4-compressed
+    EXPECT_EQ(site.decode_errors, 0u);
+    EXPECT_GE(site.ms_since_last_frame, 0);
+    EXPECT_LT(site.ms_since_last_frame, 60000);
+
+    // A lost link shows as a reconnect once the site is logged in again.
+    m_service->Node(0).CloseConnections(SimCloseMode::kReset);
+    EXPECT_TRUE(WaitUntil([] {
+        const ClientStatistics now = ClientFactory::GetStatistics();
+        return now.sites[0].reconnects == 1 && now.sites[0].logins == 2 && now.sites[0].link_state == "up";
+    }));
+
     // A node that goes away shows as not up until the site is back.
     m_service->Node(1).Down();
     EXPECT_TRUE(WaitUntil([] { return ClientFactory::GetStatistics().sites[1].link_state != "up"; }));
     EXPECT_EQ(ClientFactory::GetStatistics().sites[0].link_state, "up");
+}
+
+TEST_F(HostStatisticsTest, HeartbeatAnswersAreTimed) {
+    StartService({1});
+    ClientInterface* client = FactoryClient();
+    ASSERT_NE(client, nullptr);
+    ASSERT_EQ(FactoryLogin(client), 0);
+    // The heartbeat runs on the shortened test clock.
+    ASSERT_TRUE(WaitUntil(
+        [] { return ClientFactory::GetStatistics().sites[0].ms_since_last_heartbeat_answer >= 0; }));
+    EXPECT_LT(ClientFactory::GetStatistics().sites[0].ms_since_last_heartbeat_answer, 60000);
 }
 
 TEST_F(HostStatisticsTest, SnapshotGoesToTheLogEveryConfiguredInterval) {
