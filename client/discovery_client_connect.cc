@@ -18,7 +18,6 @@
 #include "common/base_config.h"
 #include "common/base_log.h"
 #include "common/platform.h"
-#include "common/test_seam.h"
 
 namespace com::mivo::kmr::client {
 
@@ -83,7 +82,7 @@ void DiscoveryClient::TryConnect(const std::string& ip, int port) {
         bufferevent_enable(m_bev, EV_READ | EV_WRITE);
         // Until the connection is established only the connect limit runs:
         // an idle read timeout would misname a connection that never opened.
-        ArmDeadline(TestSeam::Scaled(kConnectLimit));
+        ArmDeadline(kConnectLimit);
 
         InfoPrint("Try to connect discovery server: %s:%d", ip.c_str(), port);
         if (bufferevent_socket_connect(m_bev, reinterpret_cast<sockaddr*>(&address), sizeof(address)) < 0) {

@@ -116,10 +116,10 @@ bool NuvexiaTcpClient::EnterCall() {
 }
 
 void NuvexiaTcpClient::LeaveCall() {
-    {
-        std::lock_guard<std::mutex> lock(m_stop_mutex);
-        --m_active_calls;
-    }
+    // Notified under the lock: once the count reads zero the destructor may
+    // free the condition variable, so nothing here may touch it afterwards.
+    std::lock_guard<std::mutex> lock(m_stop_mutex);
+    --m_active_calls;
     m_stop_cv.notify_all();
 }
 
