@@ -13,6 +13,7 @@
 #include "client/discovery_client.h"
 #include "common/base_log.h"
 #include "common/platform.h"
+#include "protocol/frame_buffer.h"
 #include "protocol/logged_message.h"
 #include "protocol/message_header.h"
 #include "protocol/nuvexia_message_impl.h"
@@ -29,19 +30,18 @@ namespace {
 // false when no request went out.
 bool SendLoginRequest(DiscoveryClient* client, struct bufferevent* bev) {
     const ServerHost& host = client->GetCurrentUsedHost();
-    char* frame = nullptr;
+    FrameBuffer frame;
     const int length = NuvexiaMessage::PrepareLoginRequest(
-        frame, com::mivo::zel::model::NUVEXIA_LOGIN_FOR_DISCOVERY, host.GetServerIp(), host.GetServerPort(),
-        client->GetUserAccount(), client->GetPasswd(), false, client->GetNewTraceId());
+        frame.Slot(), com::mivo::zel::model::NUVEXIA_LOGIN_FOR_DISCOVERY, host.GetServerIp(),
+        host.GetServerPort(), client->GetUserAccount(), client->GetPasswd(), false, client->GetNewTraceId());
     bool sent = false;
     if (length <= 0) {
         ErrorPrint("Prepare login message failed! Retry login");
-    } else if (bufferevent_write(bev, frame, static_cast<size_t>(length)) != 0) {
+    } else if (bufferevent_write(bev, frame.Get(), static_cast<size_t>(length)) != 0) {
         ErrorPrint("Send login request to discovery failed! Retry login");
     } else {
         sent = true;
     }
-    NuvexiaMessage::ReleaseBuffer(frame);
     return sent;
 }
 

@@ -10,6 +10,7 @@
 #include "common/base_log.h"
 #include "common/standard_lib_kits.h"
 #include "common/test_seam.h"
+#include "protocol/frame_buffer.h"
 #include "protocol/nuvexia_message_impl.h"
 
 namespace com::mivo::kmr::client {
@@ -95,12 +96,12 @@ void SocketConnectThread::SendHeartbeat() {
     }
     int tps = HeartbeatTps(m_recv_count, interval);
     int traffic = HeartbeatTraffic(m_recv_bytes, interval);
-    char* frame = nullptr;
-    int length = NuvexiaMessage::PrepareHeartBeat(frame, traffic, tps);
+    FrameBuffer frame;
+    int length = NuvexiaMessage::PrepareHeartBeat(frame.Slot(), traffic, tps);
 
     std::unique_lock<std::mutex> lock(m_send_mutex);
-    if (m_bev != nullptr && frame != nullptr && length > 0) {
-        bufferevent_write(m_bev, frame, static_cast<size_t>(length));
+    if (m_bev != nullptr && frame.Get() != nullptr && length > 0) {
+        bufferevent_write(m_bev, frame.Get(), static_cast<size_t>(length));
         lock.unlock();
         struct timeval tv = HeartbeatPause();
         if (m_heartbeat_event == nullptr || evtimer_add(m_heartbeat_event, &tv) != 0) {
@@ -119,7 +120,6 @@ void SocketConnectThread::SendHeartbeat() {
         ErrorPrint("Send heartbeat msg failed");
         lock.unlock();
     }
-    NuvexiaMessage::ReleaseBuffer(frame);
 }
 
 }  // namespace com::mivo::kmr::client
