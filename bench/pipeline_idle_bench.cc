@@ -6,7 +6,6 @@
 // includes it.
 //
 //   pipeline_idle_bench [seconds measured per case, default 5]
-#include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include "common/test_seam.h"
 #include "pipeline/pipeline_tuning.h"
 #include "pipeline_bench_kit.h"
+#include "support/thread_count.h"
 
 using namespace com::mivo::kmr::client;
 using namespace com::mivo::kmr::client::pipeline_bench;
@@ -48,17 +48,6 @@ struct SiteInfo {
     }
     service->Stop();
     std::_Exit(0);
-}
-
-int Threads() {
-    int n = 0;
-    if (DIR* dir = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(dir)) {
-            n += entry->d_name[0] != '.' ? 1 : 0;
-        }
-        closedir(dir);
-    }
-    return n;
 }
 
 }  // namespace
@@ -111,8 +100,8 @@ int main(int argc, char** argv) {
         auto start = Clock::now();
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
         const double cpu = (ProcessCpuSeconds() - cpu_before) / Seconds(start) * 100.0;
-        std::printf("%-28s %8d %12.2f %16.1f %16.1f\n", tuned ? "parking" : "polling (design)", Threads(),
-                    cpu, rss, base_rss);
+        std::printf("%-28s %8d %12.2f %16.1f %16.1f\n", tuned ? "parking" : "polling (design)",
+                    testing::ThreadCount(), cpu, rss, base_rss);
     }
     close(down[1]);
     waitpid(child, nullptr, 0);

@@ -32,6 +32,7 @@
 #include "pipeline/data_disruptor.h"
 #include "pipeline/raw_data.h"
 #include "protocol/nuvexia_message_impl.h"
+#include "support/loopback_listener.h"
 
 using namespace com::mivo::kmr::client;
 namespace model = com::mivo::zel::model;
@@ -81,29 +82,15 @@ bool WriteAll(int fd, const char* data, size_t length) {
 class BlastNode {
 public:
     BlastNode(const std::string* block, size_t rounds, bool login)
-        : m_block(block), m_rounds(rounds), m_login(login) {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-        socklen_t len = sizeof(addr);
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
-        ::listen(m_listen, 4);
+        : m_block(block), m_rounds(rounds), m_login(login), m_listener(4) {
         m_thread = std::thread([this] { Serve(); });
     }
-    ~BlastNode() {
-        m_thread.join();
-        ::close(m_listen);
-    }
-    int Port() const { return m_port; }
+    ~BlastNode() { m_thread.join(); }
+    int Port() const { return m_listener.Port(); }
 
 private:
     void Serve() {
-        int fd = ::accept(m_listen, nullptr, nullptr);
+        int fd = m_listener.Accept();
         if (fd < 0) {
             return;
         }
@@ -158,8 +145,7 @@ private:
     const std::string* m_block;
     size_t m_rounds;
     bool m_login;
-    int m_listen = -1;
-    int m_port = 0;
+    testing::LoopbackListener m_listener;
     std::thread m_thread;
 };
 

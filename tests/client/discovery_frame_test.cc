@@ -12,6 +12,7 @@
 
 #include "protocol/nuvexia_message_impl.h"
 #include "protocol/wire_order.h"
+#include "support/loopback_listener.h"
 #include "tests/client/discovery_test_kit.h"
 
 namespace com::mivo::kmr::client::testing {
@@ -89,28 +90,20 @@ class CraftedServer {
 public:
     using Answer = std::function<std::string(const std::string& trace_id)>;
 
-    CraftedServer(Answer answer, bool hang_up) : m_answer(std::move(answer)), m_hang_up(hang_up) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(m_listener, 4) != 0 ||
-            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    CraftedServer(Answer answer, bool hang_up)
+        : m_answer(std::move(answer)), m_hang_up(hang_up), m_listener(4) {
+        if (!m_listener.Ok()) {
             ADD_FAILURE() << "crafted server cannot listen";
         }
-        m_port = ntohs(address.sin_port);
         m_thread = std::thread([this] { Serve(); });
     }
 
     ~CraftedServer() {
-        ::shutdown(m_listener, SHUT_RDWR);
+        m_listener.Shutdown();
         m_thread.join();
-        ::close(m_listener);
     }
 
-    int Port() const { return m_port; }
+    int Port() const { return m_listener.Port(); }
 
 private:
     static bool ReadFully(int fd, char* out, size_t length) {
@@ -126,7 +119,7 @@ private:
     }
 
     void Serve() {
-        const int fd = ::accept(m_listener, nullptr, nullptr);
+        const int fd = m_listener.Accept();
         if (fd < 0) {
             return;
         }
@@ -153,8 +146,7 @@ private:
 
     Answer m_answer;
     bool m_hang_up;
-    int m_listener = -1;
-    int m_port = 0;
+    LoopbackListener m_listener;
     std::thread m_thread;
 };
 
@@ -255,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
         CraftedCase{"HeaderCutShortByHangUp",
                     [](const std::string&) { return std::string("\x01\x01\x00", 3); }, true,
                     "Read discovery login response header failed! Try to relogin"}),
-    [](const ::testing::TestParamInfo<CraftedCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<CraftedCase>& case_info) { return std::string(case_info.param.name); });
 
 TEST_F(DiscoveryFrameTest, UndecodableBodyStopsTheWalk) {
     StartDiscoveryServers(1);

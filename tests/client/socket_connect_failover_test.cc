@@ -223,7 +223,7 @@ TEST_F(FailoverTest, EveryTlsConnectionGetsAFreshSession) {
     rig->connection->TryConnect();
     ASSERT_TRUE(rig->WaitState(State::CONNECT_STATE_SUCCESS));
     service->Node(0).CloseConnections(SimCloseMode::kClean);  // peer closes: failover to node 1
-    ASSERT_TRUE(WaitFor([&] { return rig->connection->getCurrentHostStr() == HostOf(1); }));
+    ASSERT_TRUE(WaitUntil([&] { return rig->connection->getCurrentHostStr() == HostOf(1); }));
     ASSERT_TRUE(rig->WaitState(State::CONNECT_STATE_SUCCESS));
     {
         std::lock_guard<std::mutex> lock(HandshakeLog::Mutex());
@@ -265,7 +265,7 @@ TEST(CrossThread, ResetsAndAttemptsWhileFramesArrive) {
     model::SubscribeRequest request;
     for (int round = 0; round < 30; ++round) {
         rig.connection->TryConnect();
-        WaitFor([&] { return rig.connection->isLoginSuccess(); }, std::chrono::seconds(2));
+        WaitUntil([&] { return rig.connection->isLoginSuccess(); }, std::chrono::seconds(2));
         rig.connection->SendSubscribeMsg(&request);
         if (round % 3 == 0) {
             rig.connection->CloseSocket();

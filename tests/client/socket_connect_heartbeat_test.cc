@@ -61,11 +61,11 @@ TEST_F(HeartbeatTest, BodyCarriesTrafficAndTpsOfTheInterval) {
     }
     ASSERT_TRUE(node.Send(bytes));
     size_t received = 0;
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         received += rig->Drain().size();
         return received == 50;
     }));
-    ASSERT_TRUE(WaitFor([&] { return node.CountOf(model::HEARTBEAT_REQUEST) >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return node.CountOf(model::HEARTBEAT_REQUEST) >= 2; }));
     auto lines = log.Matching("Send heartbeat success");
     ASSERT_GE(lines.size(), 1u);
     int traffic = -1, tps = -1, interval = -1;
@@ -92,12 +92,12 @@ TEST_F(HeartbeatTest, BodyCarriesTrafficAndTpsOfTheInterval) {
 TEST_F(HeartbeatTest, SilentNodeIsResetOnTheSeventhTick) {
     node.SetMuteHeartbeat(true);
     Connect(100);
-    ASSERT_TRUE(WaitFor([&] { return log.Has("Not receive heartbeat from datafeed service"); }));
-    ASSERT_TRUE(WaitFor([&] { return log.Has("Send heartbeat msg failed"); }));
+    ASSERT_TRUE(WaitUntil([&] { return log.Has("Not receive heartbeat from datafeed service"); }));
+    ASSERT_TRUE(WaitUntil([&] { return log.Has("Send heartbeat msg failed"); }));
     EXPECT_EQ(rig->connection->getState(), State::CONNECT_STATE_NONE);
     EXPECT_EQ(node.CountOf(model::HEARTBEAT_REQUEST), 6u);
     EXPECT_TRUE(log.Has("Reset connect thread"));
-    EXPECT_TRUE(WaitFor([&] { return node.PeerClosed(); }));
+    EXPECT_TRUE(WaitUntil([&] { return node.PeerClosed(); }));
     // The heartbeat has ended: no further tick, no further line.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(log.Count("Send heartbeat msg failed"), 1u);
@@ -107,13 +107,13 @@ TEST_F(HeartbeatTest, SilentNodeIsResetOnTheSeventhTick) {
 TEST_F(HeartbeatTest, AnswerAfterFiveMissesKeepsTheLink) {
     node.SetMuteHeartbeat(true);
     Connect(20);  // 500 ms per tick leaves room to answer before the seventh
-    ASSERT_TRUE(WaitFor([&] { return node.CountOf(model::HEARTBEAT_REQUEST) >= 5; }));
+    ASSERT_TRUE(WaitUntil([&] { return node.CountOf(model::HEARTBEAT_REQUEST) >= 5; }));
     model::SysHeartbeat empty;
     ASSERT_TRUE(node.Send(Response(model::HEARTBEAT_RESPONSE, "", empty)));
-    ASSERT_TRUE(
-        WaitFor([&] { return log.Has("Receive heatbeat from :127.0.0.1:" + std::to_string(node.Port())); }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return log.Has("Receive heatbeat from :127.0.0.1:" + std::to_string(node.Port())); }));
     // Past the seventh and up to the eleventh tick the link stays.
-    ASSERT_TRUE(WaitFor([&] { return node.CountOf(model::HEARTBEAT_REQUEST) >= 11; }));
+    ASSERT_TRUE(WaitUntil([&] { return node.CountOf(model::HEARTBEAT_REQUEST) >= 11; }));
     EXPECT_FALSE(log.Has("Not receive heartbeat from datafeed service"));
     EXPECT_TRUE(rig->connection->isLoginSuccess());
     EXPECT_EQ(node.Accepted(), 1);
@@ -126,7 +126,7 @@ TEST_F(HeartbeatTest, ALoginRunsOneTimerOnly) {
     node.SetMuteHeartbeat(true);
     rig->connection->TryConnect();
     ASSERT_TRUE(rig->WaitState(State::CONNECT_STATE_SUCCESS));
-    ASSERT_TRUE(WaitFor([&] { return log.Has("Send heartbeat msg failed"); }));
+    ASSERT_TRUE(WaitUntil([&] { return log.Has("Send heartbeat msg failed"); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(log.Count("Send heartbeat msg failed"), 1u);
     EXPECT_EQ(log.Count("Not receive heartbeat from datafeed service"), 1u);

@@ -22,7 +22,7 @@ protected:
 
     std::vector<std::pair<RawData, std::string>> WaitRecords(size_t n) {
         std::vector<std::pair<RawData, std::string>> all;
-        WaitFor([&] {
+        WaitUntil([&] {
             auto more = rig->Drain();
             all.insert(all.end(), more.begin(), more.end());
             return all.size() >= n;
@@ -116,7 +116,7 @@ TEST_F(ReaderTest, TwelveBytesAreAWholeFrameWhenMetaAndPayloadAreEmpty) {
     header.WriteTo(raw);
     ASSERT_TRUE(node.Send(std::string(raw, 12)));
     // Handled without waiting for more bytes.
-    EXPECT_TRUE(WaitFor([&] { return log.Has("Receive not known zelsysmessagetype: 0"); }));
+    EXPECT_TRUE(WaitUntil([&] { return log.Has("Receive not known zelsysmessagetype: 0"); }));
     SendMarker();
     auto records = WaitRecords(1);
     ASSERT_EQ(records.size(), 1u);
@@ -171,7 +171,7 @@ TEST_P(AbnormalLengthTest, EndsTheReaderWithoutMovingOn) {
     EXPECT_TRUE(log.Has("msg parse fail,Message length is abnormal"));
     EXPECT_TRUE(log.Has("Close datafeed socket"));
     EXPECT_EQ(rig->handle.Count("NodeFailed 4 127.0.0.1:" + std::to_string(node.Port())), 1u);
-    EXPECT_TRUE(WaitFor([&] { return node.PeerClosed(); }));
+    EXPECT_TRUE(WaitUntil([&] { return node.PeerClosed(); }));
     EXPECT_EQ(node.Accepted(), 1);  // no other node, no new attempt
     EXPECT_TRUE(rig->Drain().empty());
 }
@@ -181,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, AbnormalLengthTest,
                                            AbnormalCase{"payload65536", 0, 65536},
                                            AbnormalCase{"negativePayload", 2, -1},
                                            AbnormalCase{"negativeMeta", INT32_MIN, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& case_info) { return std::string(case_info.param.name); });
 
 TEST_F(ReaderTest, ForeignTraceIdIsRejected) {
     ASSERT_TRUE(node.Send(MarketFrame("good") + MarketFrame("foreign", 1, 1, 0, "sdk_login_1")));
@@ -191,7 +191,7 @@ TEST_F(ReaderTest, ForeignTraceIdIsRejected) {
     auto records = rig->Drain();
     ASSERT_EQ(records.size(), 1u);  // the frame before it was taken
     EXPECT_EQ(records[0].second, "good");
-    EXPECT_TRUE(WaitFor([&] { return node.PeerClosed(); }));
+    EXPECT_TRUE(WaitUntil([&] { return node.PeerClosed(); }));
 }
 
 TEST_F(ReaderTest, UnparsableMetaRecordIsRejected) {
@@ -211,7 +211,7 @@ TEST_F(ReaderTest, SubscribeAcceptedAndRefused) {
     ASSERT_EQ(rig->connection->SendSubscribeMsg(&request), 0);
     EXPECT_TRUE(rig->connection->isStillSubscibing());
     EXPECT_FALSE(rig->connection->isNotSubscribed());
-    ASSERT_TRUE(WaitFor([&] { return node.CountOf(model::SUBSCRIBE_REQUEST) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return node.CountOf(model::SUBSCRIBE_REQUEST) == 1; }));
     std::string trace = node.LastTrace(model::SUBSCRIBE_REQUEST);
     EXPECT_EQ(trace.rfind("sdk_subscribe_", 0), 0u);
 
@@ -219,17 +219,17 @@ TEST_F(ReaderTest, SubscribeAcceptedAndRefused) {
     accepted.set_issuccess(true);
     accepted.mutable_errorcontext()->set_message("fine");
     ASSERT_TRUE(node.Send(Response(model::SUBSCRIBE_RESPONSE, trace, accepted)));
-    ASSERT_TRUE(WaitFor([&] { return rig->connection->isSubscribeSuccess(); }));
+    ASSERT_TRUE(WaitUntil([&] { return rig->connection->isSubscribeSuccess(); }));
     EXPECT_EQ(rig->connection->getSubscribeRsp().errorcontext().message(), "fine");
     EXPECT_FALSE(rig->connection->isNotSubscribed());
 
     ASSERT_EQ(rig->connection->SendSubscribeMsg(&request), 0);
-    ASSERT_TRUE(WaitFor([&] { return node.CountOf(model::SUBSCRIBE_REQUEST) == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return node.CountOf(model::SUBSCRIBE_REQUEST) == 2; }));
     model::SubscribeResponse refused;
     refused.mutable_errorcontext()->set_errorcode(403);
     refused.mutable_errorcontext()->set_message("data type not permitted");
     ASSERT_TRUE(node.Send(Response(model::SUBSCRIBE_RESPONSE, "", refused)));  // empty trace id passes
-    ASSERT_TRUE(WaitFor([&] { return rig->connection->isSubscribeRefused(); }));
+    ASSERT_TRUE(WaitUntil([&] { return rig->connection->isSubscribeRefused(); }));
     EXPECT_TRUE(log.Has("Receive subscribe response, subscribe failed"));
     EXPECT_TRUE(log.Has("refused the subscription: error code 403, data type not permitted"));
     // A refusal costs only that request: the site keeps what it had
@@ -239,7 +239,7 @@ TEST_F(ReaderTest, SubscribeAcceptedAndRefused) {
     EXPECT_FALSE(node.PeerClosed());
     ASSERT_EQ(rig->connection->SendSubscribeMsg(&request), 0);
     EXPECT_FALSE(rig->connection->isSubscribeRefused());
-    ASSERT_TRUE(WaitFor([&] { return node.CountOf(model::SUBSCRIBE_REQUEST) == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return node.CountOf(model::SUBSCRIBE_REQUEST) == 3; }));
 }
 
 TEST_F(ReaderTest, ResponseBodyLengthOutsidePayloadIsADecodeFailure) {
@@ -248,10 +248,11 @@ TEST_F(ReaderTest, ResponseBodyLengthOutsidePayloadIsADecodeFailure) {
     // Body length prefix 1000 in a 6-byte payload.
     std::string payload = std::string("\xe8\x03\x00\x00", 4) + "\x08\x01";
     ASSERT_TRUE(node.Send(Frame(0, Meta(model::SUBSCRIBE_RESPONSE), payload)));
-    ASSERT_TRUE(WaitFor([&] { return rig->connection->getSubscribeState() == State::CONNECT_STATE_FAILED; }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return rig->connection->getSubscribeState() == State::CONNECT_STATE_FAILED; }));
     EXPECT_TRUE(log.Has("Datafeed subscribe response body len: 1000"));
     EXPECT_TRUE(log.Has("Decode datafeed subscribe response body failed! Try to resubscribe"));
-    EXPECT_TRUE(WaitFor([&] { return node.PeerClosed(); }));
+    EXPECT_TRUE(WaitUntil([&] { return node.PeerClosed(); }));
 }
 
 TEST_F(ReaderTest, LoginResponseAfterSubscribeIsForeign) {
@@ -325,7 +326,7 @@ TEST_F(ReaderFlow, OverBudgetTheReaderWaitsAndLosesNothing) {
         bytes += MarketFrame(std::string(6000, 'x'), 1, i);  // 8 KiB buffers: 128 fill the budget
     }
     std::thread sender([&] { node.Send(bytes); });
-    ASSERT_TRUE(WaitFor([&] { return rig.flow->IsHeldBack(); }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.flow->IsHeldBack(); }));
     // Held back means held: the budget is taken and nothing more is admitted.
     const uint64_t frames = rig.flow->Counters().frames.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -334,7 +335,7 @@ TEST_F(ReaderFlow, OverBudgetTheReaderWaitsAndLosesNothing) {
     EXPECT_LE(rig.flow->HeldBytes(), rig.flow->Budget() + 8192);
     int64_t expected = 0;
     bool in_order = true;
-    WaitFor(
+    WaitUntil(
         [&] {
             for (auto& record : rig.Drain(16)) {
                 in_order = in_order && record.first.m_channel_index == expected;
@@ -351,7 +352,7 @@ TEST_F(ReaderFlow, OverBudgetTheReaderWaitsAndLosesNothing) {
     const uint64_t stalls = rig.flow->Counters().stalls.load();
     EXPECT_GE(stalls, 2u);
     EXPECT_EQ(log.Matching("reading paused until callbacks catch up").size(), stalls);
-    EXPECT_TRUE(WaitFor([&] { return log.Matching("reading resumed after").size() == stalls; }));
+    EXPECT_TRUE(WaitUntil([&] { return log.Matching("reading resumed after").size() == stalls; }));
     EXPECT_EQ(rig.flow->Counters().frames.load(), static_cast<uint64_t>(total) + 1);  // and the login answer
     EXPECT_TRUE(rig.connection->isLoginSuccess());
 }
@@ -365,7 +366,7 @@ TEST_F(ReaderFlow, BudgetSmallerThanAFrameStillMakesProgress) {
     }
     ASSERT_TRUE(node.Send(bytes));
     int64_t expected = 0;
-    WaitFor([&] {
+    WaitUntil([&] {
         for (auto& record : rig.Drain()) {
             EXPECT_EQ(record.first.m_channel_index, expected);
             ++expected;
@@ -388,7 +389,7 @@ TEST(ReaderSecrets, TokenInTheLoginAnswerIsMasked) {
     nodes.emplace(9, node.Host());
     ConnectionRig rig(nodes, 4);
     rig.connection->TryConnect();
-    ASSERT_TRUE(WaitFor([&] { return node.CountOf(model::LOGIN_REQUEST) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return node.CountOf(model::LOGIN_REQUEST) == 1; }));
 
     model::LoginResponse answer;
     answer.set_issuccess(true);

@@ -31,23 +31,12 @@
 #include "common/base_log.h"
 #include "pipeline/data_disruptor.h"
 #include "protocol/nuvexia_message_impl.h"
+#include "support/loopback_listener.h"
+#include "support/wait_until.h"
 
 namespace com::mivo::kmr::client::testing {
 
 namespace model = com::mivo::zel::model;
-
-// Polls cond until it holds; the limit only keeps a broken build from hanging.
-inline bool WaitFor(const std::function<bool()>& cond,
-                    std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 // Frame builders for what a datafeed node sends.
 inline std::string Frame(int16_t flags, const model::MetaData& meta, const std::string& payload) {
@@ -108,18 +97,7 @@ class ScriptedNode {
 public:
     enum class Login { kAccept, kRefuse, kIgnore };
 
-    ScriptedNode() {
-        m_listen_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(m_listen_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listen_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-        socklen_t len = sizeof(addr);
-        ::getsockname(m_listen_fd, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
-        ::listen(m_listen_fd, 8);
+    ScriptedNode() : m_listener(8), m_listen_fd(m_listener.Fd()), m_port(m_listener.Port()) {
         m_thread = std::thread([this] { Loop(); });
     }
 
@@ -130,7 +108,6 @@ public:
         if (m_conn_fd >= 0) {
             ::close(m_conn_fd);
         }
-        ::close(m_listen_fd);
     }
 
     int Port() const { return m_port; }
@@ -265,9 +242,10 @@ private:
         }
     }
 
-    int m_listen_fd = -1;
+    LoopbackListener m_listener;
+    int m_listen_fd;
     int m_conn_fd = -1;
-    int m_port = 0;
+    int m_port;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_peer_closed{false};
     std::atomic<int> m_accepted{0};
@@ -375,7 +353,7 @@ struct ConnectionRig {
     }
 
     bool WaitState(SocketConnectThread::ConnectState state) {
-        return WaitFor([&] { return connection->getState() == state; });
+        return WaitUntil([&] { return connection->getState() == state; });
     }
 
     std::string user = "alice";

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <dirent.h>
 #include <lz4.h>
 
 #include <chrono>
@@ -21,6 +20,8 @@
 #include "pipeline/site_flow.h"
 #include "protocol/wire_order.h"
 #include "support/log_capture.h"
+#include "support/thread_count.h"
+#include "support/wait_until.h"
 
 namespace com::mivo::kmr::client::pipeline_test {
 
@@ -31,37 +32,8 @@ inline int Problems(LogCapture& log) {
     return log.Count(LOG_LEVEL_WARN, "") + log.Count(LOG_LEVEL_ERROR, "");
 }
 
-// Threads of this process.
-inline int ThreadCount() {
-    // The thread sanitizer's runtime starts a helper thread with the first
-    // thread the process creates: have it running before the first count.
-    static const bool s_warmed = [] {
-        std::thread([] {}).join();
-        return true;
-    }();
-    (void)s_warmed;
-    int n = 0;
-    if (DIR* dir = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(dir)) {
-            n += entry->d_name[0] != '.' ? 1 : 0;
-        }
-        closedir(dir);
-    }
-    return n;
-}
-
-// Polls until the predicate holds; false after a generous limit.
-template <typename Predicate>
-bool WaitUntil(Predicate predicate, std::chrono::seconds limit = std::chrono::seconds(20)) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using ::com::mivo::kmr::client::testing::ThreadCount;
+using ::com::mivo::kmr::client::testing::WaitUntil;
 
 struct Delivery {
     std::thread::id thread;

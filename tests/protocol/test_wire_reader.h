@@ -11,7 +11,7 @@
 
 #include "common/base_log.h"
 #include "common/client_config.h"
-#include "common/log_interface.h"
+#include "support/log_capture.h"
 
 namespace zel_test {
 
@@ -130,50 +130,7 @@ inline bool SplitFrame(const char* buf, int length, ParsedFrame* out) {
 }
 
 // Collects every log message while registered.
-class CapturingSink : public com::mivo::kmr::client::LogInterface {
-public:
-    CapturingSink() { com::mivo::kmr::client::SetLogHandle(this); }
-    ~CapturingSink() override { com::mivo::kmr::client::SetLogHandle(nullptr); }
-
-    void LogPrint(com::mivo::kmr::client::NuvexiaLogLevel level, const char* message) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines.push_back({level, message != nullptr ? message : ""});
-    }
-
-    std::vector<std::pair<com::mivo::kmr::client::NuvexiaLogLevel, std::string>> Lines() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_lines;
-    }
-
-    // The first message that starts with prefix, or "" (with found false).
-    std::string LineStartingWith(const std::string& prefix, bool* found = nullptr) {
-        for (const auto& line : Lines()) {
-            if (line.second.compare(0, prefix.size(), prefix) == 0) {
-                if (found != nullptr) {
-                    *found = true;
-                }
-                return line.second;
-            }
-        }
-        if (found != nullptr) {
-            *found = false;
-        }
-        return "";
-    }
-
-    bool HasLine(com::mivo::kmr::client::NuvexiaLogLevel level, const std::string& text) {
-        for (const auto& line : Lines()) {
-            if (line.first == level && line.second == text) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::pair<com::mivo::kmr::client::NuvexiaLogLevel, std::string>> m_lines;
-};
+using CapturingSink = com::mivo::kmr::client::LogCapture;
 
 // Keeps the test runs from leaving pid_N.log files behind.
 inline void QuietLogFile() {

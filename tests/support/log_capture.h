@@ -20,7 +20,7 @@ public:
 
     void LogPrint(NuvexiaLogLevel level, const char* message) override {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines.emplace_back(level, message);
+        m_lines.emplace_back(level, message != nullptr ? message : "");
     }
 
     // Messages that contain the text.
@@ -58,6 +58,32 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return true;
+    }
+    std::vector<std::pair<NuvexiaLogLevel, std::string>> Lines() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_lines;
+    }
+    // Whether a message at the level reads exactly text.
+    bool HasLine(NuvexiaLogLevel level, const std::string& text) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::any_of(m_lines.begin(), m_lines.end(),
+                           [&](const auto& line) { return line.first == level && line.second == text; });
+    }
+    // The first message that starts with prefix, or "" (with found false).
+    std::string LineStartingWith(const std::string& prefix, bool* found = nullptr) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& line : m_lines) {
+            if (line.second.compare(0, prefix.size(), prefix) == 0) {
+                if (found != nullptr) {
+                    *found = true;
+                }
+                return line.second;
+            }
+        }
+        if (found != nullptr) {
+            *found = false;
+        }
+        return "";
     }
     std::vector<std::string> Messages() {
         std::lock_guard<std::mutex> lock(m_mutex);
