@@ -7,7 +7,7 @@ CMAKE_ARGS ?=
 # Compiler cache entries keyed on paths relative to the checkout, so every clone shares them.
 export CCACHE_BASEDIR := $(CURDIR)
 
-.PHONY: all deps configure build test test-cpp test-python demo sanitize sanitize-asan sanitize-tsan fuzz bench install clean
+.PHONY: all deps configure build test check check-format check-tidy test-cpp test-python demo sanitize sanitize-asan sanitize-tsan fuzz bench install clean
 
 all: build
 
@@ -20,8 +20,18 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+test: build check-format
 	@bash scripts/run-tests.sh $(BUILD)
+
+# Every tracked C++ file as .clang-format makes it; clang-tidy's findings on
+# the library (slower: CI runs it, see .ci/run).
+check: check-format check-tidy
+
+check-format:
+	@bash scripts/check-format.sh
+
+check-tidy: configure
+	@bash scripts/check-tidy.sh $(BUILD)
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)

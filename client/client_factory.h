@@ -58,11 +58,12 @@ public:
     // fails (a later call tries again).
     ClientInterface* CreateClient(MessageHandle* message_handle);
 
+    ClientFactory(const ClientFactory&) = delete;
+    ClientFactory& operator=(const ClientFactory&) = delete;
+
 private:
     ClientFactory() = default;
     ~ClientFactory() = default;
-    ClientFactory(const ClientFactory&) = delete;
-    ClientFactory& operator=(const ClientFactory&) = delete;
 
     static ClientFactory* s_factory;
     static ClientInterface* s_client;

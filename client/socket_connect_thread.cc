@@ -237,7 +237,7 @@ std::string SocketConnectThread::getCurrentHostStr() const {
     if (index < 0 || static_cast<size_t>(index) >= m_server_hosts.size()) {
         return std::string();
     }
-    return m_server_hosts[index].ToString();
+    return m_server_hosts[static_cast<size_t>(index)].ToString();
 }
 
 }  // namespace com::mivo::kmr::client

@@ -18,6 +18,7 @@
 #include "common/base_config.h"
 #include "common/base_log.h"
 #include "common/platform.h"
+#include "protocol/frame_buffer.h"
 #include "protocol/nuvexia_message_impl.h"
 #include "protocol/service_contract.h"
 
@@ -35,7 +36,7 @@ const struct timeval* TimeoutOrNull(unsigned seconds, struct timeval& tv) {
     return &tv;
 }
 
-constexpr size_t kMaxSingleRead = 256 * 1024;
+constexpr size_t kMaxSingleRead = size_t{256} * 1024;
 
 }  // namespace
 
@@ -54,7 +55,7 @@ void SocketConnectThread::DoTryConnect() {
         SetLoginState(CONNECT_STATE_FAILED);
         return;
     }
-    const ServerHost& host = m_server_hosts[index];
+    const ServerHost& host = m_server_hosts[static_cast<size_t>(index)];
     const std::string& ip = host.GetServerIp();
     int port = host.GetServerPort();
     if (m_base == nullptr) {
@@ -230,19 +231,17 @@ void SocketConnectThread::SendLoginRequest() {
     m_trace_id = ServiceContract::MakeTraceId(ServiceContract::LOGIN_TRACE_PREFIX);
     m_heartbeat_count = 0;
     int32_t index = m_server_index.load();
-    const ServerHost& host = m_server_hosts[index];
-    char* frame = nullptr;
-    int length = NuvexiaMessage::PrepareLoginRequest(frame, com::mivo::zel::model::NUVEXIA_LOGIN_FOR_DATAFEED,
-                                                     host.GetServerIp(), host.GetServerPort(), m_user_account,
-                                                     m_token, true, m_trace_id);
+    const ServerHost& host = m_server_hosts[static_cast<size_t>(index)];
+    FrameBuffer frame;
+    int length = NuvexiaMessage::PrepareLoginRequest(
+        frame.Slot(), com::mivo::zel::model::NUVEXIA_LOGIN_FOR_DATAFEED, host.GetServerIp(),
+        host.GetServerPort(), m_user_account, m_token, true, m_trace_id);
     if (length < 1) {
-        NuvexiaMessage::ReleaseBuffer(frame);
         DoReConnnect();
         return;
     }
     InfoPrint("Send login request to datafeed service");
-    bufferevent_write(m_bev, frame, static_cast<size_t>(length));
-    NuvexiaMessage::ReleaseBuffer(frame);
+    bufferevent_write(m_bev, frame.Get(), static_cast<size_t>(length));
 }
 
 void SocketConnectThread::DoReConnnect() {
@@ -277,23 +276,21 @@ int SocketConnectThread::DoSendSubscribeMsg(com::mivo::zel::model::SubscribeRequ
         return RESULT_NOT_CONNECTED;
     }
     m_trace_id = ServiceContract::MakeTraceId(ServiceContract::SUBSCRIBE_TRACE_PREFIX);
-    char* frame = nullptr;
-    int length = NuvexiaMessage::PrepareSubscribeRequest(frame, request, m_trace_id);
+    FrameBuffer frame;
+    int length = NuvexiaMessage::PrepareSubscribeRequest(frame.Slot(), request, m_trace_id);
     if (length < 1) {
         // Nothing was sent: the caller must not wait for an answer.
-        NuvexiaMessage::ReleaseBuffer(frame);
         SetSubscribeState(CONNECT_STATE_FAILED);
         return length < 0 ? length : RESULT_BODY_NOT_SERIALISABLE;
     }
     {
         std::lock_guard<std::mutex> lock(m_send_mutex);
-        bufferevent_write(m_bev, frame, static_cast<size_t>(length));
+        bufferevent_write(m_bev, frame.Get(), static_cast<size_t>(length));
         m_subscribe_refused = false;
         ConnectState before = m_subscribe_state.load();
         m_subscribe_state_before = before == CONNECT_STATE_ONGOING ? CONNECT_STATE_NONE : before;
         SetSubscribeState(CONNECT_STATE_ONGOING);
     }
-    NuvexiaMessage::ReleaseBuffer(frame);
     return 0;
 }
 

@@ -52,7 +52,7 @@ int32_t ResponseBodyLength(const char* payload, int32_t payload_length) {
 // still sees end of stream and errors itself on its next read. TLS sockets
 // are left to their own layer.
 int SocketConnectThread::PullInput(struct bufferevent* bev) {
-    constexpr size_t kPiece = 256 * 1024;
+    constexpr size_t kPiece = size_t{256} * 1024;
     constexpr int kMaxPieces = 4;
     struct evbuffer* input = bufferevent_get_input(bev);
     const size_t pending = evbuffer_get_length(input);

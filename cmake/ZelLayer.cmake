@@ -49,6 +49,11 @@ function(zel_layer name)
   set_target_properties(zel_${name}_obj PROPERTIES
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   target_compile_definitions(zel_${name}_obj PRIVATE ZEL_BUILDING_LIBRARY=1)
+  # In CI builds the library's own code keeps signed and unsigned apart;
+  # generated code and third-party headers are system headers and stay out.
+  if(ZEL_WERROR AND name IN_LIST ZEL_LAYER_ORDER)
+    target_compile_options(zel_${name}_obj PRIVATE -Wconversion -Wsign-conversion)
+  endif()
   add_library(zel_${name} STATIC $<TARGET_OBJECTS:zel_${name}_obj>)
   target_link_libraries(zel_${name} PUBLIC ${ARG_DEPS})
   zel_layer_includes(zel_${name} PUBLIC ${root})

@@ -334,19 +334,23 @@ bool BaseConfig::SetPropertyValue(const std::string& key, const std::string& val
 }
 
 void BaseConfig::UpdateIntValue() {
-    m_log_severity.Store(ConvertString2Int(PropertyText(kLogSeverity), 0));
-    m_thread_idle_sleep_time.Store(ConvertString2Int(PropertyText(kThreadSleepTime), 10));
-    m_daemon_check_interval.Store(ConvertString2Int(PropertyText(kDaemonCheckInterval), 10));
-    m_read_timeout.Store(ConvertString2Int(PropertyText(kReadTimeout), 30));
-    m_send_timeout.Store(ConvertString2Int(PropertyText(kSendTimeout), 30));
+    m_log_severity.Store(static_cast<unsigned>(ConvertString2Int(PropertyText(kLogSeverity), 0)));
+    m_thread_idle_sleep_time.Store(
+        static_cast<unsigned>(ConvertString2Int(PropertyText(kThreadSleepTime), 10)));
+    m_daemon_check_interval.Store(
+        static_cast<unsigned>(ConvertString2Int(PropertyText(kDaemonCheckInterval), 10)));
+    m_read_timeout.Store(static_cast<unsigned>(ConvertString2Int(PropertyText(kReadTimeout), 30)));
+    m_send_timeout.Store(static_cast<unsigned>(ConvertString2Int(PropertyText(kSendTimeout), 30)));
     // Zero callback threads would leave nothing to route records to, so a
     // file value outside the setter's 1..99 falls back like garbage does.
     int threads = ConvertString2Int(PropertyText(kHandleThreadNum), 5);
-    m_handle_thread_num.Store(threads >= 1 && threads <= 99 ? threads : 5);
-    m_login_try_count.Store(ConvertString2Int(PropertyText(kLoginTryCount), 3));
-    m_subscribe_try_count.Store(ConvertString2Int(PropertyText(kSubscribeTryCount), 3));
-    m_login_try_interval.Store(ConvertString2Int(PropertyText(kLoginTryInterval), 5));
-    m_subscribe_try_interval.Store(ConvertString2Int(PropertyText(kSubscribeTryInterval), 5));
+    m_handle_thread_num.Store(threads >= 1 && threads <= 99 ? static_cast<unsigned>(threads) : 5u);
+    m_login_try_count.Store(static_cast<unsigned>(ConvertString2Int(PropertyText(kLoginTryCount), 3)));
+    m_subscribe_try_count.Store(
+        static_cast<unsigned>(ConvertString2Int(PropertyText(kSubscribeTryCount), 3)));
+    m_login_try_interval.Store(static_cast<unsigned>(ConvertString2Int(PropertyText(kLoginTryInterval), 5)));
+    m_subscribe_try_interval.Store(
+        static_cast<unsigned>(ConvertString2Int(PropertyText(kSubscribeTryInterval), 5)));
     const int budget = ConvertString2Int(PropertyText(kSiteMemoryBudget), 256);
     m_site_memory_budget_mb.Store(budget >= 1 ? static_cast<uint32_t>(budget) : 256);
     m_statistics_log_interval.Store(ConvertString2Int(PropertyText(kStatisticsLogInterval), 0));

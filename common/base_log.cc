@@ -113,8 +113,9 @@ void VLog(NuvexiaLogLevel level, const char* format, va_list args) {
     if (length < 0) {
         return;
     }
-    std::unique_ptr<char[]> message(new char[length + 1]);
-    std::vsnprintf(message.get(), length + 1, format, args);
+    const size_t size = static_cast<size_t>(length) + 1;
+    std::unique_ptr<char[]> message(new char[size]);
+    std::vsnprintf(message.get(), size, format, args);
     Deliver(level, message.get());
 }
 

@@ -53,7 +53,6 @@ public:
     static unsigned GetHeartBeatInterval();
     static const char* GetAppVersion();
 
-private:
     ClientConfig() = delete;
     ~ClientConfig() = delete;
 };

@@ -81,17 +81,17 @@ const char* MultiPlatformKits::GetMac() {
     if (!platform::FirstHardwareAddress(address)) {
         return m_default_mac;
     }
-    m_mac = new char[m_mac_size]();
-    std::snprintf(m_mac, m_mac_size, "%02X:%02X:%02X:%02X:%02X:%02X", address[0], address[1], address[2],
-                  address[3], address[4], address[5]);
+    m_mac = new char[static_cast<size_t>(m_mac_size)]();
+    std::snprintf(m_mac, static_cast<size_t>(m_mac_size), "%02X:%02X:%02X:%02X:%02X:%02X", address[0],
+                  address[1], address[2], address[3], address[4], address[5]);
     return m_mac;
 }
 
 const char* MultiPlatformKits::GetHostName() {
     std::lock_guard<std::mutex> guard(s_buffer_mutex);
     if (m_host_name == nullptr) {
-        m_host_name = new char[m_host_name_size]();
-        platform::HostName(m_host_name, m_host_name_size);
+        m_host_name = new char[static_cast<size_t>(m_host_name_size)]();
+        platform::HostName(m_host_name, static_cast<size_t>(m_host_name_size));
     }
     return m_host_name;
 }
@@ -103,9 +103,9 @@ int MultiPlatformKits::GetProcessId() {
 const char* MultiPlatformKits::GetConnectionId(const char* tag) {
     const char* mac = GetMac();
     std::lock_guard<std::mutex> guard(s_buffer_mutex);
-    std::memset(m_connection_id, 0, m_connection_id_size);
-    std::snprintf(m_connection_id, m_connection_id_size, "%s-%s-%d", tag != nullptr ? tag : "", mac,
-                  GetProcessId());
+    std::memset(m_connection_id, 0, static_cast<size_t>(m_connection_id_size));
+    std::snprintf(m_connection_id, static_cast<size_t>(m_connection_id_size), "%s-%s-%d",
+                  tag != nullptr ? tag : "", mac, GetProcessId());
     return m_connection_id;
 }
 

@@ -1,11 +1,11 @@
 #include "common/platform.h"
 
 #include <errno.h>
-#include <pthread.h>
-#include <signal.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netpacket/packet.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>

@@ -146,7 +146,7 @@ bool StandardLibKits::Encode(const ustring& key_bytes, const ustring& data, ustr
         out.clear();
         return false;
     }
-    out.resize(static_cast<size_t>(written + final_written));
+    out.resize(static_cast<size_t>(written) + static_cast<size_t>(final_written));
     return true;
 }
 
@@ -165,7 +165,7 @@ bool StandardLibKits::Decode(const ustring& key_bytes, const ustring& data, ustr
     }
     int final_written = 0;
     bool ok = EVP_DecryptFinal_ex(ctx.get(), out.data() + written, &final_written) == 1;
-    out.resize(static_cast<size_t>(written + (ok ? final_written : 0)));
+    out.resize(static_cast<size_t>(written) + static_cast<size_t>(ok ? final_written : 0));
     return ok;
 }
 

@@ -9,9 +9,13 @@ namespace {
 std::atomic<int> s_time_divisor{1};
 }
 
-void TestSeam::SetTimeDivisor(int divisor) { s_time_divisor.store(divisor > 0 ? divisor : 1); }
+void TestSeam::SetTimeDivisor(int divisor) {
+    s_time_divisor.store(divisor > 0 ? divisor : 1);
+}
 
-int TestSeam::GetTimeDivisor() { return s_time_divisor.load(); }
+int TestSeam::GetTimeDivisor() {
+    return s_time_divisor.load();
+}
 
 std::chrono::milliseconds TestSeam::Scaled(std::chrono::milliseconds pause) {
     const int divisor = s_time_divisor.load(std::memory_order_relaxed);
@@ -25,6 +29,8 @@ std::chrono::milliseconds TestSeam::Scaled(std::chrono::milliseconds pause) {
     return scaled;
 }
 
-void TestSeam::Sleep(std::chrono::milliseconds pause) { std::this_thread::sleep_for(Scaled(pause)); }
+void TestSeam::Sleep(std::chrono::milliseconds pause) {
+    std::this_thread::sleep_for(Scaled(pause));
+}
 
 }  // namespace com::mivo::kmr::client

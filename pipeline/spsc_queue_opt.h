@@ -62,7 +62,8 @@ public:
         }
         uintptr_t addr = reinterpret_cast<uintptr_t>(m_storage);
         addr = (addr + kBlockAlign - 1) & ~static_cast<uintptr_t>(kBlockAlign - 1);
-        m_blocks = reinterpret_cast<Block*>(addr);
+        // The rounded-up address still points into m_storage.
+        m_blocks = reinterpret_cast<Block*>(addr);  // NOLINT(performance-no-int-to-ptr)
     }
 
     ~SPSCQueueOpt() { std::free(m_storage); }

@@ -9,8 +9,8 @@
 #include "common/base_log.h"
 #include "common/multi_platform_kits.h"
 #include "common/standard_lib_kits.h"
-#include "protocol/wire_order.h"
 #include "protocol/service_contract.h"
+#include "protocol/wire_order.h"
 
 namespace com::mivo::kmr::client {
 
@@ -80,12 +80,13 @@ int NuvexiaMessage::AllocateFrame(const MetaData& meta, int16_t flags, size_t pa
     const int n = static_cast<int>(meta_size);
     const int length = MessageHeader::SIZE + n + static_cast<int>(payload_size);
 
-    buf = new (std::nothrow) char[length];
+    const size_t size = static_cast<size_t>(length);
+    buf = new (std::nothrow) char[size];
     if (buf == nullptr) {
         ErrorPrint("out of memory! %s[%d]", "protocol/nuvexia_message_impl.cc", __LINE__);
         return RESULT_FRAME_BUFFER_NOT_ALLOCATABLE;
     }
-    std::memset(buf, 0, length);
+    std::memset(buf, 0, static_cast<size_t>(length));
 
     MessageHeader header;
     header.m_version = kClientFrameVersion;
@@ -228,7 +229,7 @@ int NuvexiaMessage::EncodeRawPayload(int16_t flags, const MetaData* meta, const 
     }
     const int length = AllocateFrame(*meta, flags, static_cast<size_t>(payload_length), buf);
     if (length > 0 && payload_length > 0) {
-        std::memcpy(buf + length - payload_length, payload, payload_length);
+        std::memcpy(buf + length - payload_length, payload, static_cast<size_t>(payload_length));
     }
     return length;
 }

@@ -7,9 +7,9 @@
 
 #include "client/client_factory.h"
 #include "client/message_handle.h"
-#include "support/log_capture.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
+#include "support/log_capture.h"
 
 namespace com::mivo::kmr::client {
 namespace {

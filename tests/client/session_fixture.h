@@ -17,10 +17,10 @@
 #include "SysSubscribe.pb.h"
 #include "client/message_handle.h"
 #include "client/nuvexia_tcp_client.h"
-#include "support/log_capture.h"
 #include "common/base_config.h"
 #include "common/test_seam.h"
 #include "sim/sim_service.h"
+#include "support/log_capture.h"
 
 namespace com::mivo::kmr::client {
 

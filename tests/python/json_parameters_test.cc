@@ -12,7 +12,6 @@
 
 #include "ESysMessageType.pb.h"
 #include "SysSubscribe.pb.h"
-#include "support/log_capture.h"
 #include "common/base_config.h"
 #include "common/client_config.h"
 #include "common/result_codes.h"
@@ -26,6 +25,7 @@
 #include "sim/sim_record_factory.h"
 #include "sim/sim_record_stamp.h"
 #include "sim/sim_service.h"
+#include "support/log_capture.h"
 
 namespace com::mivo::kmr::client {
 namespace {
