@@ -33,7 +33,6 @@ using com::mivo::zel::model::SubscribeResponse;
 
 namespace {
 
-
 // The counters only feed the heartbeat's rates; a long outage must not wrap them negative.
 void AddSaturating(int32_t& counter, int64_t amount) {
     int64_t sum = static_cast<int64_t>(counter) + amount;
