@@ -11,6 +11,7 @@ PACKAGES=(
   python3 python3-dev python3-pytest swig
   libreaderwriterqueue-dev
   googletest libgtest-dev libgmock-dev
+  clang-format clang-tidy
 )
 # `make fuzz` only: clang with its libFuzzer and sanitizer runtimes.
 if [ "${1:-}" = "fuzz" ]; then

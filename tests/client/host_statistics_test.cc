@@ -71,7 +71,7 @@ TEST_F(HostStatisticsTest, SnapshotNamesEverySiteNodeAndLinkState) {
     EXPECT_EQ(site.reconnects, 0u);
     EXPECT_GT(site.frames, 0u);
     EXPECT_GT(site.wire_bytes, site.frames * 12);  // every frame has its 12-byte header
-    EXPECT_EQ(site.decompressed_bytes, 0u);  // nothing came LZ4-compressed
+    EXPECT_EQ(site.decompressed_bytes, 0u);        // nothing came LZ4-compressed
     EXPECT_EQ(site.decode_errors, 0u);
     EXPECT_GE(site.ms_since_last_frame, 0);
     EXPECT_LT(site.ms_since_last_frame, 60000);
