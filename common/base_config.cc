@@ -353,7 +353,8 @@ void BaseConfig::UpdateIntValue() {
         static_cast<unsigned>(ConvertString2Int(PropertyText(kSubscribeTryInterval), 5)));
     const int budget = ConvertString2Int(PropertyText(kSiteMemoryBudget), 256);
     m_site_memory_budget_mb.Store(budget >= 1 ? static_cast<uint32_t>(budget) : 256);
-    m_statistics_log_interval.Store(ConvertString2Int(PropertyText(kStatisticsLogInterval), 0));
+    const int interval = ConvertString2Int(PropertyText(kStatisticsLogInterval), 0);
+    m_statistics_log_interval.Store(interval >= 0 ? static_cast<uint32_t>(interval) : 0u);
 }
 
 void BaseConfig::UpdateBoolValue() {
