@@ -19,7 +19,6 @@ public:
     // The text as a JSON string literal, quotes included.
     static std::string Quote(const std::string& text);
 
-private:
     StatisticsJson() = delete;
 };
 

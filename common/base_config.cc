@@ -115,7 +115,7 @@ std::string CheckWholeNumber(const std::string& text, long long min, long long m
             magnitude = magnitude * 10 + static_cast<unsigned>(text[pos] - '0');
         }
     }
-    const std::string range = "outside " + std::to_string(min) + ".." + std::to_string(max);
+    std::string range = "outside " + std::to_string(min) + ".." + std::to_string(max);
     if (too_big) {
         return range;
     }

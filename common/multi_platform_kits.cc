@@ -51,7 +51,7 @@ MultiPlatformKits::MultiPlatformKits()
       m_mac_size(64),
       m_connection_id_size(128),
       m_default_mac("default_mac") {
-    m_connection_id = new char[m_connection_id_size]();
+    m_connection_id = new char[static_cast<size_t>(m_connection_id_size)]();
 }
 
 MultiPlatformKits::~MultiPlatformKits() {

@@ -19,7 +19,7 @@ class ZEL_API RecordDecoder {
 public:
     using MarketData = com::mivo::zel::model::MarketData;
 
-    static constexpr size_t kBlockSize = 64 * 1024;
+    static constexpr size_t kBlockSize = size_t{64} * 1024;
 
     RecordDecoder();
     ~RecordDecoder();
