@@ -84,7 +84,7 @@ std::string UpperCase(const std::string& text) {
 
 bool IsFalseWord(const std::string& upper) {
     return upper == "FALSE" || upper == "F" || upper == "NO" || upper == "N" || upper == "0" ||
-           upper == "NONE";
+           upper == "NONE" || upper == "OFF";
 }
 
 bool IsTrueWord(const std::string& upper) {

@@ -144,7 +144,7 @@ TEST_F(ConfigTest, UnknownKeysAreReportedAndNotAdded) {
 }
 
 TEST_F(ConfigTest, SwitchValuesFollowTheFalseWords) {
-    for (const char* off : {"no", "None", "f", "0", "FALSE", "n"}) {
+    for (const char* off : {"no", "None", "f", "0", "FALSE", "n", "off"}) {
         BaseConfigTestAccess::Reset();
         Load(std::string("nuvexia_config_use_ssl=") + off + "\n");
         EXPECT_FALSE(Config().IsUseSSL()) << off;
@@ -157,7 +157,7 @@ TEST_F(ConfigTest, SwitchValuesFollowTheFalseWords) {
     }
     // Words that are neither keep the switch as it was in the table.
     Load("nuvexia_config_use_ssl=no\n");
-    for (const char* neither : {"off", "2", "nope"}) {
+    for (const char* neither : {"2", "nope", "of"}) {
         std::string printed = Load(std::string("nuvexia_config_use_ssl=") + neither + "\n");
         EXPECT_FALSE(Config().IsUseSSL()) << neither;
         EXPECT_EQ(printed, std::string("=== property [nuvexia_config_use_ssl] not set to [") + neither +
