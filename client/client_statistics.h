@@ -28,6 +28,7 @@ struct SiteStatistics {
     // Milliseconds since the last frame / heartbeat answer; -1: none yet.
     int64_t ms_since_last_frame = -1;
     int64_t ms_since_last_heartbeat_answer = -1;
+    uint64_t discarded_records = 0;  // decoded but dropped: no callback thread to take them
 };
 
 // The state of the process's client at one moment.

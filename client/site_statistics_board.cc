@@ -92,6 +92,7 @@ std::vector<SiteStatistics> SiteStatisticsBoard::Collect() const {
             s.ms_since_last_frame = MillisSince(c.last_frame_ns.load(std::memory_order_relaxed), now_ns);
             s.ms_since_last_heartbeat_answer =
                 MillisSince(c.last_heartbeat_answer_ns.load(std::memory_order_relaxed), now_ns);
+            s.discarded_records = c.discarded_records.load(std::memory_order_relaxed);
             result.push_back(std::move(s));
         }
     }

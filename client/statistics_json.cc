@@ -83,6 +83,7 @@ std::string StatisticsJson::Render(const ClientStatistics& statistics) {
             AppendNumber(out, "stalls", s.stalls);
             AppendNumber(out, "ms_since_last_frame", s.ms_since_last_frame);
             AppendNumber(out, "ms_since_last_heartbeat_answer", s.ms_since_last_heartbeat_answer);
+            AppendNumber(out, "discarded_records", s.discarded_records);
         });
 }
 

@@ -99,6 +99,7 @@ void DecompressThread::Split(PayloadBuffer* buffer) {
     const size_t length = buffer->m_length;
     size_t at = 0;
     size_t records = 0;
+    size_t discarded = 0;
     while (length - at >= 4) {
         const int32_t record_len = WireOrder::ReadInt32(data + at);
         if (record_len < 0) {
@@ -117,6 +118,8 @@ void DecompressThread::Split(PayloadBuffer* buffer) {
                 batch = TakeBatch();
             }
             batch->m_records.push_back({static_cast<uint32_t>(at + 4), static_cast<uint32_t>(record_len)});
+        } else {
+            ++discarded;
         }
         ++records;
         at += static_cast<size_t>(record_len) + 4;
@@ -126,6 +129,7 @@ void DecompressThread::Split(PayloadBuffer* buffer) {
     }
     if (m_flow) {
         SiteCounters::Add(m_flow->Counters().records, records);
+        SiteCounters::Add(m_flow->Counters().discarded_records, discarded);
     }
     HandOver(buffer);
 }

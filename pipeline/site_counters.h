@@ -22,6 +22,8 @@ struct SiteCounters {
     std::atomic<uint64_t> decompressed_bytes{0};
     std::atomic<uint64_t> records{0};
     std::atomic<uint64_t> decode_errors{0};
+    // Records dropped because the site has no callback thread to take them.
+    std::atomic<uint64_t> discarded_records{0};
     // Flow control: records handed to callback threads and not yet returned,
     // bytes of market data held against the budget, times the reader was held back.
     std::atomic<int64_t> queued_records{0};

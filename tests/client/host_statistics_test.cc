@@ -209,17 +209,18 @@ TEST(StatisticsJsonTest, RendersEveryFieldAndEscapesTexts) {
     site.stalls = 10;
     site.ms_since_last_frame = -1;
     site.ms_since_last_heartbeat_answer = 12;
+    site.discarded_records = 13;
     statistics.sites = {site, SiteStatistics()};
     EXPECT_EQ(StatisticsJson::Render(statistics),
               "{\"has_client\":true,\"sites\":[{\"site_type\":7,\"node\":\"a\\\"b\\\\c\\u000a\","
               "\"link_state\":\"up\",\"logins\":1,\"reconnects\":2,\"records\":3,\"frames\":4,"
               "\"wire_bytes\":5,\"decompressed_bytes\":6,\"decode_errors\":7,\"queued_records\":-8,"
               "\"held_bytes\":9,\"stalls\":10,\"ms_since_last_frame\":-1,"
-              "\"ms_since_last_heartbeat_answer\":12},"
+              "\"ms_since_last_heartbeat_answer\":12,\"discarded_records\":13},"
               "{\"site_type\":0,\"node\":\"\",\"link_state\":\"\",\"logins\":0,\"reconnects\":0,"
               "\"records\":0,\"frames\":0,\"wire_bytes\":0,\"decompressed_bytes\":0,\"decode_errors\":0,"
               "\"queued_records\":0,\"held_bytes\":0,\"stalls\":0,\"ms_since_last_frame\":-1,"
-              "\"ms_since_last_heartbeat_answer\":-1}]}");
+              "\"ms_since_last_heartbeat_answer\":-1,\"discarded_records\":0}]}");
 }
 
 }  // namespace

@@ -85,7 +85,8 @@ TEST_F(DecompressTest, RoutesByAbsoluteChannelModuloThreadCount) {
     EXPECT_EQ(worker_of[INT64_MIN], 3);  // 2^63 mod 5
     EXPECT_EQ(worker_of[INT64_MAX], 2);  // (2^63 - 1) mod 5
     EXPECT_EQ(worker_of[-1], 1);
-    EXPECT_EQ(Problems(m_log), 0);
+    EXPECT_EQ(DecodeErrors(), 0u);
+    EXPECT_EQ(m_flow->Counters().discarded_records.load(), 0u);
 }
 
 TEST_F(DecompressTest, KeepsOrderPerChannelAcrossBatchesAndFamilies) {
@@ -147,7 +148,7 @@ TEST_F(DecompressTest, TrailingBytesAreCountedAndEmptyPayloadsAreNot) {
     Process("");
     Process(Compress(""), true);
     EXPECT_EQ(DecodeErrors(), 0u);
-    EXPECT_EQ(Problems(m_log), 0);
+    EXPECT_EQ(m_flow->Counters().records.load(), 0u);
     for (size_t len = 1; len <= 3; ++len) {
         std::string payload;
         AppendRecord(payload, MakeStock(1, static_cast<int64_t>(len)));
@@ -243,7 +244,7 @@ TEST_F(DecompressTest, DamagedCompressedPayloadsAreDroppedWithinTheirBounds) {
     EXPECT_EQ(deliveries.size(), 20u);
 }
 
-TEST_F(DecompressTest, ZeroCallbackThreadsDiscardWithOneWarning) {
+TEST_F(DecompressTest, ZeroCallbackThreadsDiscardAndCountEveryRecord) {
     Build(0);
     std::string payload;
     for (int i = 0; i < 10; ++i) {
@@ -251,9 +252,12 @@ TEST_F(DecompressTest, ZeroCallbackThreadsDiscardWithOneWarning) {
     }
     Process(payload);
     Process(payload);
-    EXPECT_EQ(Problems(m_log), 1);
-    EXPECT_EQ(m_log.Count("discarded"), 1);
+    EXPECT_EQ(m_flow->Counters().records.load(), 20u);
+    EXPECT_EQ(m_flow->Counters().discarded_records.load(), 20u);
+    EXPECT_EQ(m_flow->Counters().queued_records.load(), 0);
+    EXPECT_EQ(DecodeErrors(), 0u);
     EXPECT_TRUE(m_handle.Deliveries().empty());
+    EXPECT_TRUE(AllBuffersBack());
 }
 
 // The thread itself: frames from the queue, every buffer back to the pool.

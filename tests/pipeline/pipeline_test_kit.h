@@ -27,11 +27,6 @@ namespace com::mivo::kmr::client::pipeline_test {
 
 using com::mivo::zel::model::MarketData;
 
-// Log lines at warn level or above.
-inline int Problems(LogCapture& log) {
-    return log.Count(LOG_LEVEL_WARN, "") + log.Count(LOG_LEVEL_ERROR, "");
-}
-
 using ::com::mivo::kmr::client::testing::ThreadCount;
 using ::com::mivo::kmr::client::testing::WaitUntil;
 

@@ -101,7 +101,7 @@ def test_statistics_and_subscriptions_as_json(session, sim):
         assert site["node"].startswith("127.0.0.1:")
         for key in ("logins", "reconnects", "records", "frames", "wire_bytes", "decompressed_bytes",
                     "decode_errors", "queued_records", "held_bytes", "stalls", "ms_since_last_frame",
-                    "ms_since_last_heartbeat_answer"):
+                    "ms_since_last_heartbeat_answer", "discarded_records"):
             assert isinstance(site[key], int), key
     listed = json.loads(zel.python_get_subscriptions())
     assert listed["has_client"] is True
