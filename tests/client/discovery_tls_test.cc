@@ -161,12 +161,10 @@ TEST_F(DiscoveryTlsTest, UntrustedServerIsRejectedAndTheNextTried) {
 
     // Its own code: trying again later cannot make the certificate trusted.
     EXPECT_EQ(client.TryLoginDiscovery(), RESULT_TLS_FAILED);
-    EXPECT_EQ(m_record.LogsWith("its certificate is not verified by the configured CA").size(), 2u);
 
     EXPECT_THAT(m_record.Walk(),
                 ElementsAre("failed 127.0.0.1", "pause", "failed 127.0.0.2", "pause", "none"))
         << m_record.Dump();
-    EXPECT_EQ(m_record.LogsWith("certificate verify failed").size(), 2u) << m_record.Dump();
     // No login request ever left the client.
     EXPECT_EQ(m_service.Requests().Size(), 0u);
 }
@@ -206,7 +204,6 @@ TEST_F(DiscoveryTlsTest, CertificateMustNameTheAddressDialled) {
 
     EXPECT_EQ(client.TryLoginDiscovery(), RESULT_TLS_FAILED);
     EXPECT_THAT(m_record.Walk(), ElementsAre("failed 127.0.0.5", "pause", "none")) << m_record.Dump();
-    EXPECT_EQ(m_record.LogsWith("certificate verify failed").size(), 1u) << m_record.Dump();
     EXPECT_EQ(m_service.Requests().Size(), 0u);
 
     // For deployments whose certificates do not carry the address.

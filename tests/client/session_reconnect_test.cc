@@ -1,5 +1,6 @@
 // The daemon thread: reconnect with the old token or a new one, replay of
 // the registry, clock steps, and stopping while a reconnect runs.
+#include <algorithm>
 #include <future>
 
 #include "client/session_fixture.h"
@@ -126,7 +127,13 @@ TEST_F(ReconnectTest, RefusedReplayEntriesAreSkippedAndNoLinkIsDropped) {
     ASSERT_TRUE(m_log.WaitFor("Relogin datafeed service by pre token successfully!"));
     // A refusal is final for its entry and costs nothing else: no site is
     // reset, the other site keeps its link.
-    ASSERT_TRUE(m_log.WaitFor("Replayed subscription refused by the service, skipped", 3));
+    // Every entry is offered, in order, although each is refused.
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto actions = ActionsOnLastConnection(0);
+        return actions.size() >= kRegistry.size() &&
+               std::equal(kRegistry.begin(), kRegistry.end(), actions.begin());
+    }));
+    EXPECT_GE(m_service->Node(0).Counters().subscribe_refused.load(), 3);
     const int relogin = m_log.Find("Relogin datafeed service by pre token successfully!");
     EXPECT_LT(m_log.Find("Reset connect thread", relogin), 0);
 
