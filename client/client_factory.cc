@@ -1,8 +1,10 @@
 #include "client/client_factory.h"
 
+#include <chrono>
 #include <memory>
 #include <utility>
 
+#include "client/callback_gate.h"
 #include "client/nuvexia_tcp_client.h"
 #include "client/site_statistics_board.h"
 #include "client/statistics_json.h"
@@ -10,7 +12,9 @@
 #include "client/subscription_ledger.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
+#include "common/host_call.h"
 #include "common/multi_platform_kits.h"
+#include "common/reaper.h"
 
 namespace com::mivo::kmr::client {
 
@@ -42,21 +46,24 @@ ClientStatistics Snapshot(const std::shared_ptr<SiteStatisticsBoard>& board) {
     return statistics;
 }
 
-void PublishStatistics(std::shared_ptr<SiteStatisticsBoard> board,
-                       std::shared_ptr<SubscriptionLedger> ledger) {
-    std::unique_ptr<StatisticsLogThread> old_log;
-    {
-        std::lock_guard<std::mutex> lock(s_statistics_mutex);
-        s_statistics_board = board;
-        s_subscription_ledger = std::move(ledger);
-        old_log = std::move(s_statistics_log);
-        if (board) {
-            s_statistics_log = std::make_unique<StatisticsLogThread>(
-                [board] { return StatisticsJson::Render(Snapshot(board)); });
-        }
+// Returns the previous statistics log thread, for the caller to join
+// outside the lock (or to hand on when it may be that very thread).
+std::unique_ptr<StatisticsLogThread> PublishStatistics(std::shared_ptr<SiteStatisticsBoard> board,
+                                                       std::shared_ptr<SubscriptionLedger> ledger) {
+    std::lock_guard<std::mutex> lock(s_statistics_mutex);
+    s_statistics_board = board;
+    s_subscription_ledger = std::move(ledger);
+    std::unique_ptr<StatisticsLogThread> old_log = std::move(s_statistics_log);
+    if (board) {
+        s_statistics_log = std::make_unique<StatisticsLogThread>(
+            [board] { return StatisticsJson::Render(Snapshot(board)); });
     }
-    old_log.reset();  // joined outside the lock
+    return old_log;
 }
+
+// The longest a teardown asked for inside a callback waits for the callbacks
+// of other threads to end; one of them may wait for the caller.
+constexpr std::chrono::milliseconds kCallbackDrainLimit{5000};
 
 }  // namespace
 
@@ -137,20 +144,44 @@ ClientInterface* ClientFactory::CreateClient(MessageHandle* message_handle) {
         s_client = nullptr;
     }
     if (s_client != nullptr) {
-        PublishStatistics(client->GetStatisticsBoard(), client->GetSubscriptionLedger());
+        // Nothing to join: a client existed only if none was left.
+        PublishStatistics(client->GetStatisticsBoard(), client->GetSubscriptionLedger()).reset();
     }
     return s_client;
 }
 
 void ClientFactory::Uninstance() {
-    std::lock_guard<std::mutex> lock(s_factory_mutex);
-    delete s_factory;
-    s_factory = nullptr;
-    PublishStatistics(nullptr, nullptr);
-    if (s_client != nullptr) {
-        delete s_client;
+    NuvexiaTcpClient* client = nullptr;
+    std::unique_ptr<StatisticsLogThread> old_log;
+    {
+        std::lock_guard<std::mutex> lock(s_factory_mutex);
+        delete s_factory;
+        s_factory = nullptr;
+        old_log = PublishStatistics(nullptr, nullptr);
+        client = static_cast<NuvexiaTcpClient*>(s_client);
         s_client = nullptr;
     }
+    // The client is destroyed outside the factory's lock: a callback that
+    // runs meanwhile may call in here and must not wait for it.
+    if (HostCall::Inside()) {
+        // The calling thread may be one the teardown has to wait for, or hold
+        // a lock it needs: it finishes on the reaper once this call is back.
+        std::shared_ptr<CallbackGate> gate = client != nullptr ? client->BeginClose() : nullptr;
+        StatisticsLogThread* log = old_log.release();
+        Reaper::Hand([client, log] {
+            delete log;
+            delete client;
+            MultiPlatformKits::GetInstance()->FreeWindowsEnv();
+        });
+        if (gate && !gate->Close(kCallbackDrainLimit)) {
+            WarnPrint("Teardown inside a callback: callbacks of other threads still run");
+        }
+        return;
+    }
+    old_log.reset();
+    delete client;
+    // A teardown still finishing elsewhere is complete when this returns.
+    Reaper::Drain();
     MultiPlatformKits::GetInstance()->FreeWindowsEnv();
 }
 

@@ -24,12 +24,18 @@ namespace com::mivo::kmr::client {
 //   ...
 //   ClientFactory::Uninstance();              // stops and destroys the client
 //
-// Instance, CreateClient and Uninstance may be called from any thread, but
-// never from inside a callback: Uninstance waits for the library's threads.
+// Instance, CreateClient and Uninstance may be called from any thread.
+// Uninstance called from the host's own thread returns when the client and
+// all its threads are gone. Called inside a callback or the log sink it
+// returns once no callback can start any more (callbacks running on other
+// threads have ended, for up to 5 s); the client then finishes on a thread
+// of its own as soon as the calling callback has returned, and a later
+// Uninstance from a host thread waits for that.
 class ZEL_API ClientFactory {
 public:
     static ClientFactory* Instance();
-    // Destroys the client (if any) and the factory; harmless when repeated.
+    // Destroys the client (if any) and the factory; harmless when repeated
+    // and safe inside callbacks (see above).
     static void Uninstance();
 
     // Reads a key=value configuration file; a null or empty path does nothing.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "client/callback_gate.h"
 #include "client/datafeed_client.h"
 #include "client/discovery_client.h"
 #include "client/server_host.h"
@@ -61,10 +62,13 @@ private:
 
 NuvexiaTcpClient::NuvexiaTcpClient(MessageHandle* message_handle)
     : m_subscriptions(std::make_shared<SubscriptionLedger>()),
+      m_gate(std::make_shared<CallbackGate>(message_handle)),
       m_message_handle(message_handle),
       m_wall_clock(WallClockSeconds) {
-    m_discovery_client = std::make_unique<DiscoveryClient>(message_handle);
-    m_datafeed_client = std::make_unique<DatafeedClient>(message_handle);
+    // Without a handler the components see none (and say so).
+    MessageHandle* handle = message_handle != nullptr ? m_gate.get() : nullptr;
+    m_discovery_client = std::make_unique<DiscoveryClient>(handle);
+    m_datafeed_client = std::make_unique<DatafeedClient>(handle);
 }
 
 std::shared_ptr<SiteStatisticsBoard> NuvexiaTcpClient::GetStatisticsBoard() const {
@@ -96,6 +100,16 @@ NuvexiaTcpClient::~NuvexiaTcpClient() {
     FreeSslCtx();
     std::lock_guard<std::mutex> registry(m_subscribe_mutex);
     m_subscribe_requests.clear();
+}
+
+std::shared_ptr<CallbackGate> NuvexiaTcpClient::BeginClose() {
+    {
+        std::lock_guard<std::mutex> lock(m_stop_mutex);
+        m_closing = true;
+        m_stop = true;
+    }
+    m_stop_cv.notify_all();
+    return m_gate;
 }
 
 void NuvexiaTcpClient::WakeWaiters() {

@@ -21,6 +21,7 @@ typedef struct ssl_ctx_st SSL_CTX;
 
 namespace com::mivo::kmr::client {
 
+class CallbackGate;
 class DatafeedClient;
 class DiscoveryClient;
 class SiteStatisticsBoard;
@@ -83,6 +84,13 @@ public:
     // The registry's entries with their latest results, for the host.
     std::shared_ptr<SubscriptionLedger> GetSubscriptionLedger() const { return m_subscriptions; }
 
+    // For a teardown asked for where it cannot be waited for (inside a
+    // callback or the log sink; the destructor then runs on another thread):
+    // calls return at once from now on and waits end. The caller closes the
+    // returned gate so that no callback starts after it returns; the gate
+    // outlives the client while the caller holds it.
+    std::shared_ptr<CallbackGate> BeginClose();
+
 private:
     friend class NuvexiaTcpClientTestPeer;
 
@@ -134,6 +142,8 @@ private:
     std::mutex m_subscribe_mutex;
     std::vector<SubscribeRequestPtr> m_subscribe_requests;
     std::shared_ptr<SubscriptionLedger> m_subscriptions;
+    // Between the library and m_message_handle; handed to every component.
+    std::shared_ptr<CallbackGate> m_gate;
     MessageHandle* m_message_handle;
     bool m_ssl_enabled = false;
     SSL_CTX* m_ssl_ctx = nullptr;

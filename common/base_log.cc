@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/base_config.h"
+#include "common/host_call.h"
 #include "common/log_interface.h"
 #include "common/multi_platform_kits.h"
 #include "common/platform.h"
@@ -95,6 +96,7 @@ void Deliver(NuvexiaLogLevel level, const char* raw_message) {
     const char* message = escaped ? escaped->c_str() : raw_message;
     LogInterface* sink = s_sink.load(std::memory_order_acquire);
     if (sink != nullptr) {
+        HostCall host_call;
         sink->LogPrint(level, message);
     }
     if (BaseConfig::GetInstance().GetLogSeverity() <= static_cast<unsigned>(level)) {
