@@ -3,6 +3,8 @@
 #include <mutex>
 
 #include "client/client_factory.h"
+#include "common/host_call.h"
+#include "common/reaper.h"
 
 namespace com::mivo::kmr::client {
 
@@ -11,22 +13,11 @@ namespace {
 std::mutex s_bridge_mutex;
 PythonHandle* s_bridge = nullptr;
 bool s_client_alive = false;
-// A bridge destroyed from its own delivery thread, deleted at the next
-// Ensure or Destroy called elsewhere (its destructor waits for that thread).
-PythonHandle* s_left_behind = nullptr;
-
-void DeleteLeftBehind() {
-    if (s_left_behind != nullptr && !s_left_behind->OnDeliveryThread()) {
-        delete s_left_behind;
-        s_left_behind = nullptr;
-    }
-}
 
 }  // namespace
 
 PythonHandle* ModuleBridge::Ensure() {
     std::lock_guard<std::mutex> lock(s_bridge_mutex);
-    DeleteLeftBehind();
     if (s_bridge == nullptr) {
         s_bridge = new PythonHandle();
     }
@@ -49,16 +40,21 @@ void ModuleBridge::Destroy() {
         ClientFactory::Uninstance();
         s_client_alive = false;
     }
-    DeleteLeftBehind();
     PythonHandle* bridge = s_bridge;
     s_bridge = nullptr;
-    if (bridge != nullptr && bridge->OnDeliveryThread()) {
-        // Called from a market data callback: its thread goes on inside this
-        // handler when the call returns, so the handler stays allocated.
-        s_left_behind = bridge;
+    if (bridge != nullptr && (bridge->OnDeliveryThread() || HostCall::Inside())) {
+        // Called from one of its callbacks: the thread goes on inside this
+        // handler when the call returns. The reaper deletes it after the
+        // client (whose teardown it finishes first) and joins the delivery
+        // thread once that callback is over.
+        Reaper::Hand([bridge] {
+            bridge->SetNotify(nullptr);  // waits for callbacks still inside
+            delete bridge;
+        });
         return;
     }
     delete bridge;
+    Reaper::Drain();
 }
 
 void ModuleBridge::DestroyClient() {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "common/base_log.h"
+#include "common/host_call.h"
 #include "python/json_record_writer.h"
 
 namespace com::mivo::kmr::client {
@@ -79,6 +80,8 @@ void PythonHandle::SetNotify(Notify* notify) {
 template <typename Call>
 void PythonHandle::Forward(const char* name, Call&& call) {
     Reader reader(*this);
+    // Also on the delivery thread, which the library does not mark.
+    HostCall host_call;
     if (reader.notify() != nullptr) {
         Contained(name, [&] { call(reader.notify()); });
     }

@@ -5,12 +5,14 @@
 
 #include "client/client_factory.h"
 #include "common/client_config.h"
+#include "common/host_call.h"
 #include "python/interruptible_call.h"
 #include "python/json_parameters.h"
 #include "python/module_bridge.h"
 
 using com::mivo::kmr::client::ClientConfig;
 using com::mivo::kmr::client::ClientFactory;
+using com::mivo::kmr::client::HostCall;
 using com::mivo::kmr::client::InterruptibleCall;
 using com::mivo::kmr::client::ModuleBridge;
 
@@ -29,7 +31,11 @@ void python_init_env() {
 void python_fini_env() {
     printf("fini env ...\n");
     fflush(stdout);
-    InterruptibleCall::WaitForAbandoned();
+    // Inside a callback the thread may be an abandoned call's own helper; the
+    // client's teardown waits for such calls anyway.
+    if (!HostCall::Inside()) {
+        InterruptibleCall::WaitForAbandoned();
+    }
     ModuleBridge::Destroy();
 }
 
@@ -67,6 +73,12 @@ int python_login(const char* json, int reserved) {
 }
 
 void python_logout() {
+    if (HostCall::Inside()) {
+        // A callback may run inside a blocking call (a login): waiting for
+        // that call's turn would wait for the callback itself.
+        ModuleBridge::DestroyClient();
+        return;
+    }
     InterruptibleCall::WaitForAbandoned();
     // In turn with any blocking call of another Python thread, never under it.
     InterruptibleCall::Run([] {

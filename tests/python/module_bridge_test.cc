@@ -1,11 +1,14 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "python/interruptible_call.h"
 #include "python/module_bridge.h"
+#include "python/python_module.h"
 
 namespace com::mivo::kmr::client {
 namespace {
@@ -36,6 +39,52 @@ TEST(ModuleBridge, FiniFromInsideAMarketDataCallback) {
     // A new bridge works as before.
     ModuleBridge::Ensure();
     ModuleBridge::Destroy();
+}
+
+// Teardown from the other callbacks, forwarded on the thread the library
+// called them on: the handler the thread returns into is still there, and a
+// logout inside a blocking call's callback does not wait for that call.
+struct Tearing : Notify {
+    std::function<void()> body;
+    std::atomic<int> calls{0};
+    void OnLoginDataServiceSuccess() override {
+        ++calls;
+        body();
+    }
+    void OnDisconnected(int, void*) override { ++calls; }
+};
+
+TEST(ModuleBridge, FiniFromInsideALoginCallback) {
+    PythonHandle* bridge = ModuleBridge::Ensure();
+    Tearing notify;
+    notify.body = [] { python_fini_env(); };
+    bridge->SetNotify(&notify);
+    std::thread library([bridge] { bridge->OnLoginDataServiceSuccess(); });
+    library.join();
+    EXPECT_EQ(notify.calls.load(), 1);
+    EXPECT_EQ(ModuleBridge::Get(), nullptr);
+    python_fini_env();  // waits for the handler left behind
+}
+
+TEST(ModuleBridge, LogoutFromACallbackInsideABlockingCall) {
+    PythonHandle* bridge = ModuleBridge::Ensure();
+    Tearing notify;
+    std::atomic<bool> returned{false};
+    notify.body = [&] {
+        python_logout();
+        returned = true;
+    };
+    bridge->SetNotify(&notify);
+    auto call = std::async(std::launch::async, [bridge] {
+        return InterruptibleCall::Run([bridge] {
+            bridge->OnLoginDataServiceSuccess();
+            return 0;
+        });
+    });
+    ASSERT_EQ(call.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(returned);
+    bridge->SetNotify(nullptr);
+    python_fini_env();
 }
 
 }  // namespace
