@@ -31,6 +31,8 @@ std::mutex s_statistics_mutex;
 std::shared_ptr<SiteStatisticsBoard> s_statistics_board;
 std::unique_ptr<StatisticsLogThread> s_statistics_log;
 std::shared_ptr<SubscriptionLedger> s_subscription_ledger;
+// Held by a teardown on a host thread while it destroys the client.
+std::mutex s_teardown_mutex;
 
 std::shared_ptr<SiteStatisticsBoard> CurrentBoard() {
     std::lock_guard<std::mutex> lock(s_statistics_mutex);
@@ -178,6 +180,8 @@ void ClientFactory::Uninstance() {
         }
         return;
     }
+    // Host threads tearing down at once each return when all is gone.
+    std::lock_guard<std::mutex> teardown(s_teardown_mutex);
     old_log.reset();
     delete client;
     // A teardown still finishing elsewhere is complete when this returns.

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include <google/protobuf/stubs/logging.h>
 
@@ -19,6 +20,18 @@ inline void QuietLogs() {
     com::mivo::kmr::client::ClientConfig::CloseFileLog();
     com::mivo::kmr::client::ClientConfig::CloseCoutLog();
     google::protobuf::SetLogHandler(nullptr);
+}
+
+// A text as long as the given one that differs from it in every byte (plain
+// ASCII, so that it renders wherever the original does).
+inline std::string OtherOfSameLength(const std::string& text) {
+    std::string other(text.size(), 'x');
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == 'x') {
+            other[i] = 'y';
+        }
+    }
+    return other;
 }
 
 // The input as [k][k piece sizes][stream]: k = first byte % 8; the stream is

@@ -24,14 +24,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     json_error_t error;
     JsonRef root(json_loads(text.c_str(), 0, &error));
     json_t* password = json_object_get(root.get(), "Password");
-    if (json_is_string(password) && json_string_length(password) > 0) {
+    // A text that is not shown says only its length (a password found in
+    // these fixed words, "b" in "bytes", was never the text's).
+    const std::string length = std::to_string(std::strlen(text.c_str()));
+    const bool withheld = shown == "(" + length + " bytes, not shown: not JSON)" ||
+                          shown == "(" + length + " bytes, not shown: holds the password elsewhere)";
+    if (json_is_string(password) && json_string_length(password) > 0 && !withheld) {
         const std::string value(json_string_value(password), json_string_length(password));
         ZEL_FUZZ_CHECK(shown.find(value) == std::string::npos);
     }
     // Text that is not JSON is never shown, in part or whole.
     if (root.get() == nullptr) {
-        ZEL_FUZZ_CHECK(shown ==
-                       "(" + std::to_string(std::strlen(text.c_str())) + " bytes, not shown: not JSON)");
+        ZEL_FUZZ_CHECK(shown == "(" + length + " bytes, not shown: not JSON)");
     }
     return 0;
 }

@@ -117,6 +117,9 @@ def main():
     write("datafeed_reader_fuzz", "mixed_pieces", b"\x03\x04\x0b\xc8" + stream)
     write("datafeed_reader_fuzz", "bad_length_after_frames", b"\x02\x05\x10" + heartbeat + oversize + market)
     write("datafeed_reader_fuzz", "refused_login", b"\x01\x06" + refused)
+    # A token that spells a key of the logged line is not a leak.
+    write("datafeed_reader_fuzz", "token_spells_a_key",
+          b"\x00" + frame(meta(LOGIN_RESPONSE, "sdk_login_1"), response(login_body(token="isSuccess"))))
 
     write("frame_decode_fuzz", "login_response", login)
     write("frame_decode_fuzz", "subscribe_response", subscribe)
@@ -143,6 +146,8 @@ def main():
           b'"MainServerPort": 9550, "BackServer": [{"IP": "127.0.0.2", "Port": 9551}]}')
     write("login_mask_fuzz", "escaped_key", b'{"Pass\\u0077ord": "secret-pw", "password": "x"}')
     write("login_mask_fuzz", "python_dict", b"{'UserName': 'u', 'Password': 'secret-pw'}")
+    # Withheld for the user name: the fixed words of that line hold the "b".
+    write("login_mask_fuzz", "password_in_fixed_words", b'{"Password": "b", "UserName": "b"}')
     write("login_mask_fuzz", "escaped_value", b'{"Password": "a\\"b", "UserName": "a\\"b"}')
 
     write("json_parameters_fuzz", "login", b'{"UserName": "u", "Password": "p", "MainServerIP": "127.0.0.1"}')
