@@ -1,16 +1,22 @@
 #include "python/json_record_writer.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <unordered_map>
+#include <memory>
+#include <mutex>
 #include <vector>
+
+#include "MarketData.pb.h"
 
 namespace com::mivo::kmr::client {
 
 namespace {
 
+using com::mivo::zel::model::MarketData;
 using google::protobuf::Descriptor;
 using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
@@ -36,14 +42,7 @@ std::string KeyOf(const FieldDescriptor* field) {
     return "\"" + (field->is_extension() ? field->full_name() : field->name()) + "\": ";
 }
 
-// Plans are built once per kind and thread: the callback threads write
-// concurrently and a lookup must not take a lock.
-const Plan& PlanOf(const Descriptor* descriptor) {
-    thread_local std::unordered_map<const Descriptor*, Plan> s_plans;
-    auto found = s_plans.find(descriptor);
-    if (found != s_plans.end()) {
-        return found->second;
-    }
+Plan BuildPlan(const Descriptor* descriptor) {
     Plan plan;
     plan.has_extensions = descriptor->extension_range_count() > 0;
     for (int i = 0; i < descriptor->field_count(); ++i) {
@@ -51,8 +50,64 @@ const Plan& PlanOf(const Descriptor* descriptor) {
     }
     std::sort(plan.members.begin(), plan.members.end(),
               [](const Member& a, const Member& b) { return a.field->number() < b.field->number(); });
-    return s_plans.emplace(descriptor, std::move(plan)).first->second;
+    return plan;
 }
+
+// Plans are built once per kind and kept for the process in an open
+// addressing table that the callback threads read without a lock (a slot,
+// once filled, never changes); the schema has a few dozen kinds. Should the
+// table ever fill, a kind's plan is built for each message instead.
+class PlanTable {
+public:
+    const Plan* Find(const Descriptor* descriptor) {
+        const size_t start = Hash(descriptor);
+        for (size_t probe = 0; probe < kSlots; ++probe) {
+            const Entry& entry = m_entries[(start + probe) % kSlots];
+            const Descriptor* key = entry.key.load(std::memory_order_acquire);
+            if (key == descriptor) {
+                return entry.plan;
+            }
+            if (key == nullptr) {
+                return Add(descriptor);
+            }
+        }
+        return nullptr;
+    }
+
+private:
+    static constexpr size_t kSlots = 256;
+    struct Entry {
+        std::atomic<const Descriptor*> key{nullptr};
+        const Plan* plan = nullptr;  // written before key is published
+    };
+
+    static size_t Hash(const Descriptor* descriptor) {
+        return (reinterpret_cast<uintptr_t>(descriptor) >> 4) % kSlots;
+    }
+
+    const Plan* Add(const Descriptor* descriptor) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const size_t start = Hash(descriptor);
+        for (size_t probe = 0; probe < kSlots; ++probe) {
+            Entry& entry = m_entries[(start + probe) % kSlots];
+            const Descriptor* key = entry.key.load(std::memory_order_acquire);
+            if (key == descriptor) {
+                return entry.plan;
+            }
+            if (key == nullptr) {
+                m_plans.push_back(std::make_unique<Plan>(BuildPlan(descriptor)));
+                entry.plan = m_plans.back().get();
+                entry.key.store(descriptor, std::memory_order_release);
+                return entry.plan;
+            }
+        }
+        return nullptr;
+    }
+
+    Entry m_entries[kSlots];
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<Plan>> m_plans;
+};
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool IsUtf8(const unsigned char* text, size_t length) {
@@ -170,6 +225,18 @@ void AppendInteger(Integer value, std::string* out) {
 // exponent, rounded half to even on the exact remainder, as printf rounds.
 // Writes the text with jansson's touches (".0" for whole numbers, no "+" or
 // leading zeros in the exponent) and returns false for other values.
+// 5^0 .. 5^27, the largest power below 2^64.
+constexpr std::array<uint64_t, 28> PowersOfFive() {
+    std::array<uint64_t, 28> powers{};
+    uint64_t power = 1;
+    for (uint64_t& entry : powers) {
+        entry = power;
+        power *= 5;
+    }
+    return powers;
+}
+constexpr std::array<uint64_t, 28> kPowersOfFive = PowersOfFive();
+
 bool AppendSeventeenDigits(double value, std::string* out) {
     static constexpr uint64_t kLow = 10000000000000000ULL;    // 10^16
     static constexpr uint64_t kHigh = 100000000000000000ULL;  // 10^17
@@ -194,10 +261,7 @@ bool AppendSeventeenDigits(double value, std::string* out) {
         if (scale < 0 || scale > 27) {
             return false;
         }
-        unsigned __int128 product = mantissa;
-        for (int i = 0; i < scale; ++i) {
-            product *= 5;
-        }
+        const unsigned __int128 product = static_cast<unsigned __int128>(mantissa) * kPowersOfFive[scale];
         const int shift = exponent + scale;
         if (shift >= 0) {
             if (shift > 10) {
@@ -338,7 +402,9 @@ void AppendValue(const Message& message, const Reflection* reflection, const Fie
 bool AppendImplicitMember(const Message& message, const Reflection* reflection, const FieldDescriptor* field,
                           const std::string& key, bool first, std::string* out) {
     const auto begin = [&] {
-        out->append(first ? "" : ", ");
+        if (!first) {
+            out->append(", ", 2);
+        }
         out->append(key);
     };
     switch (field->cpp_type()) {
@@ -397,7 +463,9 @@ bool AppendMember(const Message& message, const Reflection* reflection, const Fi
         if (count == 0) {
             return false;
         }
-        out->append(first ? "" : ", ");
+        if (!first) {
+            out->append(", ", 2);
+        }
         out->append(key);
         out->push_back('[');
         for (int i = 0; i < count; ++i) {
@@ -415,11 +483,53 @@ bool AppendMember(const Message& message, const Reflection* reflection, const Fi
     if (!reflection->HasField(message, field)) {
         return false;
     }
-    out->append(first ? "" : ", ");
+    if (!first) {
+        out->append(", ", 2);
+    }
     out->append(key);
     AppendValue(message, reflection, field, 0, out);
     return true;
 }
+
+// The envelope's record members through the generated class: one inline
+// presence test each instead of a reflection call, which for short records
+// cost as much as writing the record. By field index; null for a member
+// the table does not know, which then takes the general path.
+using RecordOf = const Message* (*)(const MarketData&);
+#define ZEL_RECORD_KIND(Name, accessor)                                                              \
+    {                                                                                                \
+#Name, [](const MarketData& data)                                                            \
+                    -> const Message* { return data.has_##accessor() ? &data.accessor() : nullptr; } \
+    }
+const std::vector<RecordOf>& EnvelopeRecords() {
+    static const std::vector<RecordOf> s_records = [] {
+        const std::pair<const char*, RecordOf> kinds[] = {
+            ZEL_RECORD_KIND(ZELStock, zelstock),     ZEL_RECORD_KIND(ZELBond, zelbond),
+            ZEL_RECORD_KIND(ZELFund, zelfund),       ZEL_RECORD_KIND(ZELIndex, zelindex),
+            ZEL_RECORD_KIND(ZELOption, zeloption),   ZEL_RECORD_KIND(ZELOrder, zelorder),
+            ZEL_RECORD_KIND(ZELTrade, zeltrade),     ZEL_RECORD_KIND(ZELIopv, zeliopv),
+            ZEL_RECORD_KIND(ZELFuture, zelfuture),   ZEL_RECORD_KIND(ZELOrderbook, zelorderbook),
+            ZEL_RECORD_KIND(ZELWarrant, zelwarrant), ZEL_RECORD_KIND(ZELKLine, zelkline),
+            ZEL_RECORD_KIND(MDStock, mdstock),       ZEL_RECORD_KIND(MDBond, mdbond),
+            ZEL_RECORD_KIND(MDFund, mdfund),         ZEL_RECORD_KIND(MDIndex, mdindex),
+            ZEL_RECORD_KIND(MDOption, mdoption),     ZEL_RECORD_KIND(MDOrder, mdorder),
+            ZEL_RECORD_KIND(MDTrade, mdtrade),       ZEL_RECORD_KIND(MDFuture, mdfuture),
+            ZEL_RECORD_KIND(MDWarrant, mdwarrant),   ZEL_RECORD_KIND(MDKLine, mdkline),
+        };
+        const Descriptor* envelope = MarketData::descriptor();
+        std::vector<RecordOf> records(static_cast<size_t>(envelope->field_count()), nullptr);
+        for (const auto& kind : kinds) {
+            const FieldDescriptor* field = envelope->FindFieldByName(kind.first);
+            if (field != nullptr && field->cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE &&
+                !field->is_repeated()) {
+                records[static_cast<size_t>(field->index())] = kind.second;
+            }
+        }
+        return records;
+    }();
+    return s_records;
+}
+#undef ZEL_RECORD_KIND
 
 void AppendMessage(const Message& message, std::string* out) {
     const Descriptor* descriptor = message.GetDescriptor();
@@ -427,7 +537,15 @@ void AppendMessage(const Message& message, std::string* out) {
     if (descriptor == nullptr || reflection == nullptr) {
         return;
     }
-    const Plan& plan = PlanOf(descriptor);
+    static PlanTable s_plans;
+    static const Descriptor* const s_envelope = MarketData::descriptor();
+    static const Reflection* const s_envelope_reflection = MarketData::GetReflection();
+    const Plan* cached = s_plans.Find(descriptor);
+    Plan uncached;
+    if (cached == nullptr) {
+        uncached = BuildPlan(descriptor);
+    }
+    const Plan& plan = cached != nullptr ? *cached : uncached;
     out->push_back('{');
     bool first = true;
     if (plan.has_extensions) {
@@ -435,6 +553,27 @@ void AppendMessage(const Message& message, std::string* out) {
         reflection->ListFields(message, &fields);
         for (const FieldDescriptor* field : fields) {
             if (AppendMember(message, reflection, field, KeyOf(field), first, out)) {
+                first = false;
+            }
+        }
+    } else if (descriptor == s_envelope && reflection == s_envelope_reflection) {
+        const auto& data = static_cast<const MarketData&>(message);
+        const std::vector<RecordOf>& records = EnvelopeRecords();
+        for (const Member& member : plan.members) {
+            const RecordOf record_of = records[static_cast<size_t>(member.field->index())];
+            if (record_of == nullptr) {
+                if (AppendMember(message, reflection, member.field, member.key, first, out)) {
+                    first = false;
+                }
+                continue;
+            }
+            const Message* record = record_of(data);
+            if (record != nullptr) {
+                if (!first) {
+                    out->append(", ", 2);
+                }
+                out->append(member.key);
+                AppendMessage(*record, out);
                 first = false;
             }
         }
