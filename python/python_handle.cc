@@ -118,8 +118,14 @@ void PythonHandle::ForwardMessage(const google::protobuf::Message& message, cons
 }
 
 void PythonHandle::DeliverMarketData(std::string& text) {
-    Forward("OnMarketData",
-            [&](Notify* notify) { notify->OnMarketData(text.data(), static_cast<int>(text.size())); });
+    const DirectCall direct = s_direct_call.load(std::memory_order_relaxed);
+    Forward("OnMarketData", [&](Notify* notify) {
+        if (direct != nullptr) {
+            direct(notify, text.data(), static_cast<int>(text.size()));
+        } else {
+            notify->OnMarketData(text.data(), static_cast<int>(text.size()));
+        }
+    });
 }
 
 void PythonHandle::OnSubscribeResponse(const com::mivo::zel::model::SubscribeResponse& response) {

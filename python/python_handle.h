@@ -26,6 +26,12 @@ public:
     PythonHandle(const PythonHandle&) = delete;
     PythonHandle& operator=(const PythonHandle&) = delete;
 
+    // How market data reaches the Notify on the delivery thread, with the
+    // interpreter lock held. The module installs a direct call into Python;
+    // without one (the C++ tests) the Notify's virtual OnMarketData.
+    using DirectCall = void (*)(Notify* notify, char* data, int length);
+    static void UseDirectCall(DirectCall call) { s_direct_call.store(call); }
+
     // Null stops forwarding. Returns once no callback still runs on the
     // previous Notify (except one on the calling thread), so the caller may
     // free it; callbacks never wait for a registration.
@@ -72,6 +78,8 @@ private:
     // Converts, copies into a fresh buffer and calls the operation with it.
     void ForwardMessage(const google::protobuf::Message& message, const char* failure_line,
                         TextOperation operation, const char* name);
+
+    static inline std::atomic<DirectCall> s_direct_call{nullptr};
 
     std::atomic<Notify*> m_notify{nullptr};
     // Callbacks in flight per registration epoch (parity): SetNotify moves to

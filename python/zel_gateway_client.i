@@ -6,6 +6,7 @@
 %{
 #include "python/interruptible_call.h"
 #include "python/python_gil.h"
+#include "python/python_handle.h"
 #include "python/python_module.h"
 #include "python/record_delivery.h"
 
@@ -20,10 +21,13 @@ static bool zel_signal_raised() {
 %}
 
 // Market data reaches Python from the delivery thread, which takes the
-// interpreter lock once per batch. Blocking calls look for Ctrl-C.
+// interpreter lock once per batch and calls OnMarketData directly.
+// Blocking calls look for Ctrl-C.
 %init %{
-    static com::mivo::kmr::client::PythonGil s_python_gil;
+    static ZelDeliveryGil s_python_gil;
     com::mivo::kmr::client::RecordDelivery::UseInterpreterLock(&s_python_gil);
+    com::mivo::kmr::client::PythonHandle::UseDirectCall(com::mivo::kmr::client::MarketDataCall::Call);
+    com::mivo::kmr::client::MarketDataCall::Install(d);
     com::mivo::kmr::client::InterruptibleCall::SetSignalCheck(zel_signal_raised);
 %}
 
@@ -148,4 +152,19 @@ def _logout_at_exit():
 
 import atexit as _atexit
 _atexit.register(_logout_at_exit)
+%}
+
+// Market data's direct call into Python, which needs the wrapper's cdata
+// above; installed by the module's initialisation.
+%wrapper %{
+#include "python/market_data_call.h"
+
+// The delivery thread's lock; a batch's cached method goes before the lock.
+class ZelDeliveryGil : public com::mivo::kmr::client::PythonGil {
+public:
+    void Release() override {
+        com::mivo::kmr::client::MarketDataCall::Forget();
+        PythonGil::Release();
+    }
+};
 %}
