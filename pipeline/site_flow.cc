@@ -20,6 +20,9 @@ int SizeClassOf(size_t length) {
     return -1;
 }
 
+// The site of the batch the calling thread is delivering.
+thread_local SiteFlow* t_delivering = nullptr;
+
 }  // namespace
 
 void PayloadBuffer::Unref() {
@@ -75,14 +78,26 @@ PayloadBuffer* SiteFlow::Acquire(size_t length) {
     buffer->m_refs.store(1, std::memory_order_relaxed);
     buffer->m_length = length;
     m_outstanding.fetch_add(1, std::memory_order_relaxed);
-    const int64_t held =
-        m_counters.held_bytes.fetch_add(static_cast<int64_t>(buffer->m_capacity), std::memory_order_relaxed) +
-        static_cast<int64_t>(buffer->m_capacity);
+    Hold(static_cast<int64_t>(buffer->m_capacity));
+    return buffer;
+}
+
+void SiteFlow::Hold(int64_t bytes) {
+    const int64_t held = m_counters.held_bytes.fetch_add(bytes, std::memory_order_relaxed) + bytes;
     std::atomic<int64_t>& peak = m_counters.peak_held_bytes;
     int64_t seen = peak.load(std::memory_order_relaxed);
     while (held > seen && !peak.compare_exchange_weak(seen, held, std::memory_order_relaxed)) {
     }
-    return buffer;
+}
+
+void SiteFlow::SetDelivering(const PayloadBuffer* buffer) {
+    t_delivering = buffer == nullptr ? nullptr : buffer->m_owner;
+}
+
+std::shared_ptr<SiteFlow> SiteFlow::Delivering() {
+    // A flow not owned by a shared_ptr (some tests make one on the stack)
+    // has nobody to keep it alive for the host: none.
+    return t_delivering == nullptr ? nullptr : t_delivering->weak_from_this().lock();
 }
 
 void SiteFlow::Recycle(PayloadBuffer* buffer) {

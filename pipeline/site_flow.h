@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "common/zel_export.h"
@@ -31,7 +32,7 @@ namespace com::mivo::kmr::client {
 //
 // Buffers come in power-of-two sizes and go back to per-size free lists, so
 // a steady feed allocates nothing; the lists keep at most kMaxFreeBytes.
-class ZEL_API SiteFlow {
+class ZEL_API SiteFlow : public std::enable_shared_from_this<SiteFlow> {
 public:
     using ResumeHook = void (*)(void* context);
 
@@ -67,6 +68,17 @@ public:
     // waits until no call is in progress.
     void SetResumeHook(ResumeHook hook, void* context);
 
+    // Callback side. The site whose records the calling thread is handing
+    // to the host (set by a callback thread around each batch from the
+    // batch's buffer, null elsewhere), for a host that keeps copies of
+    // records after its callback returned.
+    static void SetDelivering(const PayloadBuffer* buffer);
+    static std::shared_ptr<SiteFlow> Delivering();
+    // Such copies count as held like buffers: HoldHostBytes when the host
+    // takes them, ReleaseHostBytes (any thread) when they go.
+    void HoldHostBytes(int64_t bytes) { Hold(bytes); }
+    void ReleaseHostBytes(int64_t bytes) { Release(bytes); }
+
     SiteCounters& Counters() { return m_counters; }
     int64_t HeldBytes() const { return m_counters.held_bytes.load(std::memory_order_relaxed); }
     int64_t Budget() const { return m_budget; }
@@ -78,6 +90,7 @@ public:
 private:
     friend class PayloadBuffer;
     void Recycle(PayloadBuffer* buffer);
+    void Hold(int64_t bytes);
     void Release(int64_t bytes);
     int64_t ResumeMark() const { return m_budget / 2; }
 

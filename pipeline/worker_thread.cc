@@ -8,6 +8,7 @@
 #include "common/base_config.h"
 #include "common/base_log.h"
 #include "pipeline/idle_backoff.h"
+#include "pipeline/site_flow.h"
 
 namespace com::mivo::kmr::client {
 
@@ -46,7 +47,9 @@ void CWorkerThread::Run() {
             DiscardBatch(batch);
             break;
         }
+        SiteFlow::SetDelivering(batch->m_buffer);
         DeliverBatch(*batch);
+        SiteFlow::SetDelivering(nullptr);
         if (batch->m_buffer != nullptr) {
             batch->m_buffer->Unref();
             batch->m_buffer = nullptr;

@@ -6,6 +6,7 @@
 
 #include "common/base_log.h"
 #include "common/host_call.h"
+#include "pipeline/site_flow.h"
 #include "python/json_record_writer.h"
 
 namespace com::mivo::kmr::client {
@@ -138,7 +139,8 @@ void PythonHandle::OnMarketData(const com::mivo::zel::model::MarketData& data) {
     }
     std::string text = ToJson(data, kMarketDataFailed);
     if (!text.empty()) {
-        m_delivery.Put(std::move(text));
+        // Counted in the site's budget while it waits for Python.
+        m_delivery.Put(std::move(text), SiteFlow::Delivering());
     }
 }
 

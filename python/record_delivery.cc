@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "pipeline/site_flow.h"
+
 namespace com::mivo::kmr::client {
 
 namespace {
@@ -22,6 +24,35 @@ thread_local CachedLane t_lane;
 thread_local const RecordDelivery* t_running = nullptr;
 
 }  // namespace
+
+HeldTextBytes::HeldTextBytes(std::shared_ptr<SiteFlow> flow, int64_t bytes)
+    : m_flow(std::move(flow)), m_bytes(bytes) {
+    if (m_flow != nullptr) {
+        m_flow->HoldHostBytes(m_bytes);
+    }
+}
+
+HeldTextBytes::HeldTextBytes(HeldTextBytes&& other) noexcept
+    : m_flow(std::move(other.m_flow)), m_bytes(other.m_bytes) {
+    other.m_flow = nullptr;
+}
+
+HeldTextBytes& HeldTextBytes::operator=(HeldTextBytes&& other) noexcept {
+    if (this != &other) {
+        Drop();
+        m_flow = std::move(other.m_flow);
+        m_bytes = other.m_bytes;
+        other.m_flow = nullptr;
+    }
+    return *this;
+}
+
+void HeldTextBytes::Drop() {
+    if (m_flow != nullptr) {
+        m_flow->ReleaseHostBytes(m_bytes);
+        m_flow = nullptr;
+    }
+}
 
 RecordDelivery::RecordDelivery(Deliver deliver, size_t lane_bytes, size_t batch_texts)
     : m_deliver(std::move(deliver)),
@@ -50,7 +81,7 @@ RecordDelivery::Lane* RecordDelivery::LaneOfThisThread() {
     return static_cast<Lane*>(t_lane.lane);
 }
 
-void RecordDelivery::Put(std::string&& text) {
+void RecordDelivery::Put(std::string&& text, std::shared_ptr<SiteFlow> flow) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_stopped) {
         return;
@@ -71,7 +102,7 @@ void RecordDelivery::Put(std::string&& text) {
         ++m_alive;
         m_thread = std::thread(&RecordDelivery::Run, this, m_run_id);
     }
-    lane->texts.push_back(std::move(text));
+    lane->texts.push_back({std::move(text), HeldTextBytes(std::move(flow), static_cast<int64_t>(size))});
     lane->bytes += size;
     ++m_put;
     if (++m_queued == 1) {
@@ -84,7 +115,8 @@ void RecordDelivery::TakeBatch(std::vector<Taken>* batch) {
     for (size_t k = 0; k < lanes && batch->size() < m_batch_texts; ++k) {
         Lane* lane = m_lanes[(m_next_lane + k) % lanes].get();
         while (!lane->texts.empty() && batch->size() < m_batch_texts) {
-            batch->push_back({lane, lane->texts.front().size(), std::move(lane->texts.front())});
+            Queued& front = lane->texts.front();
+            batch->push_back({lane, front.text.size(), std::move(front.text), std::move(front.held)});
             lane->texts.pop_front();
             --m_queued;
         }
@@ -122,6 +154,7 @@ void RecordDelivery::Run(unsigned long run_id) {
         }
         for (Taken& taken : batch) {
             std::string().swap(taken.text);
+            taken.held.Drop();  // may let the site's reader go on
         }
         lock.lock();
         if (m_generation.load(std::memory_order_relaxed) == generation) {
@@ -146,12 +179,14 @@ void RecordDelivery::Run(unsigned long run_id) {
 void RecordDelivery::Stop() {
     std::lock_guard<std::mutex> stopping(m_stop_mutex);
     std::thread thread;
+    // Dropped outside the lock: giving their bytes back may wake a reader.
+    std::vector<std::unique_ptr<Lane>> dropped;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopped = true;
         m_run_id = 0;
         m_generation.store(++s_numbers);
-        m_lanes.clear();
+        dropped.swap(m_lanes);
         m_next_lane = 0;
         m_queued = 0;
         m_delivered = m_put;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -15,6 +16,27 @@
 
 namespace com::mivo::kmr::client {
 
+class SiteFlow;
+
+// Bytes counted in a site's memory budget while a text waits for Python.
+class HeldTextBytes {
+public:
+    HeldTextBytes() = default;
+    HeldTextBytes(std::shared_ptr<SiteFlow> flow, int64_t bytes);
+    HeldTextBytes(HeldTextBytes&& other) noexcept;
+    HeldTextBytes& operator=(HeldTextBytes&& other) noexcept;
+    HeldTextBytes(const HeldTextBytes&) = delete;
+    HeldTextBytes& operator=(const HeldTextBytes&) = delete;
+    ~HeldTextBytes() { Drop(); }
+
+    // Gives the bytes back to the site now.
+    void Drop();
+
+private:
+    std::shared_ptr<SiteFlow> m_flow;
+    int64_t m_bytes = 0;
+};
+
 // Carries texts from the library's callback threads to one delivery thread
 // that hands them to Python in batches: one take of the interpreter lock
 // delivers every text that is ready, up to a bound. Each producing thread
@@ -22,7 +44,10 @@ namespace com::mivo::kmr::client {
 // and with it of every channel, is kept. A lane holds at most a bound of
 // bytes (texts waiting and texts of the batch in hand); a producer finding
 // its lane full waits, which holds back the pipeline behind it instead of
-// letting a slow Python handler grow memory without end.
+// letting a slow Python handler grow memory without end. A text put with
+// its site's flow also counts in that site's budget until it was delivered
+// or dropped, so a slow handler holds the site's reader back as a slow C++
+// callback does.
 class RecordDelivery {
 public:
     // Called on the delivery thread, with the interpreter lock held, once
@@ -46,7 +71,7 @@ public:
 
     // Queues the text on the calling thread's lane, starting the delivery
     // thread if needed; waits while the lane is full. Dropped while stopped.
-    void Put(std::string&& text);
+    void Put(std::string&& text, std::shared_ptr<SiteFlow> flow = nullptr);
 
     // Drops every queued text and ends the delivery thread (after the batch
     // it is in; at once when called from a delivered callback). Texts put
@@ -62,14 +87,19 @@ public:
     bool OnDeliveryThread() const;
 
 private:
+    struct Queued {
+        std::string text;
+        HeldTextBytes held;
+    };
     struct Lane {
-        std::deque<std::string> texts;
+        std::deque<Queued> texts;
         size_t bytes = 0;  // queued and in the batch being delivered
     };
     struct Taken {
         Lane* lane;
         size_t size;
         std::string text;
+        HeldTextBytes held;
     };
 
     Lane* LaneOfThisThread();

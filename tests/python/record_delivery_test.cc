@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "pipeline/site_flow.h"
 #include "python/record_delivery.h"
 
 namespace com::mivo::kmr::client {
@@ -195,6 +196,86 @@ TEST_F(RecordDeliveryTest, StopFromInsideACallback) {
     EXPECT_EQ(got.front(), "stop");
     EXPECT_EQ(got.back(), "again");
     EXPECT_LE(got.size(), 4u);
+}
+
+// Texts waiting for Python count in their site's budget: a handler that
+// stalls takes the budget, the reader is then refused (and held back), and
+// the bytes come back, waking the reader, once the texts were delivered;
+// texts dropped by a stop give theirs back too.
+TEST_F(RecordDeliveryTest, WaitingTextsCountInTheirSitesBudget) {
+    auto flow = std::make_shared<SiteFlow>(1, 1000);
+    std::atomic<int> wakes{0};
+    flow->SetResumeHook([](void* context) { ++*static_cast<std::atomic<int>*>(context); }, &wakes);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stalled = true;
+    int delivered = 0;
+    RecordDelivery delivery(
+        [&](std::string&) {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return !stalled; });
+            ++delivered;
+        },
+        RecordDelivery::kLaneBytes, 2);
+    for (int i = 0; i < 6; ++i) {
+        delivery.Put(std::string(200, 'x'), flow);
+    }
+    delivery.Put("no site");
+    EXPECT_EQ(flow->HeldBytes(), 1200);
+    EXPECT_FALSE(flow->MayAdmit());
+    EXPECT_TRUE(flow->HoldBack());
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stalled = false;
+        changed.notify_all();
+    }
+    delivery.WaitDelivered();
+    EXPECT_EQ(delivered, 7);
+    EXPECT_EQ(flow->HeldBytes(), 0);
+    EXPECT_EQ(wakes.load(), 1);
+    EXPECT_EQ(flow->PeakHeldBytes(), 1200);
+
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stalled = true;
+    }
+    for (int i = 0; i < 5; ++i) {
+        delivery.Put(std::string(100, 'y'), flow);
+    }
+    EXPECT_EQ(flow->HeldBytes(), 500);
+    std::thread stopper([&] { delivery.Stop(); });  // waits for the batch in hand
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stalled = false;
+        changed.notify_all();
+    }
+    stopper.join();
+    EXPECT_EQ(flow->HeldBytes(), 0);
+    delivery.Put(std::string(100, 'z'), flow);  // refused while stopped
+    EXPECT_EQ(flow->HeldBytes(), 0);
+    flow->SetResumeHook(nullptr, nullptr);
+}
+
+// The callback thread names the site of the batch it delivers; a flow that
+// no shared_ptr owns is never handed out.
+TEST(SiteFlowDelivering, NamesTheSiteOfTheBatchInHand) {
+    auto flow = std::make_shared<SiteFlow>(3, 1 << 20);
+    PayloadBuffer* buffer = flow->Acquire(100);
+    EXPECT_EQ(SiteFlow::Delivering(), nullptr);
+    SiteFlow::SetDelivering(buffer);
+    EXPECT_EQ(SiteFlow::Delivering(), flow);
+    std::thread([] { EXPECT_EQ(SiteFlow::Delivering(), nullptr); }).join();
+    SiteFlow::SetDelivering(nullptr);
+    EXPECT_EQ(SiteFlow::Delivering(), nullptr);
+    buffer->Unref();
+
+    SiteFlow unowned(4, 1 << 20);
+    PayloadBuffer* other = unowned.Acquire(100);
+    SiteFlow::SetDelivering(other);
+    EXPECT_EQ(SiteFlow::Delivering(), nullptr);
+    SiteFlow::SetDelivering(nullptr);
+    other->Unref();
 }
 
 }  // namespace

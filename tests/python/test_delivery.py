@@ -92,3 +92,65 @@ def test_interpreter_exit_with_records_waiting(firehose):
                             env=environment, cwd=os.getcwd())
     assert result.returncode == 0, result.stderr
     assert "exiting" in result.stdout
+
+
+def resident_mb():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") / 2**20
+
+
+class Behind(zel.Notify):
+    """About a millisecond a record: far behind the feed. Keeps each
+    channel's sequence numbers and every link loss."""
+
+    def __init__(self):
+        super().__init__()
+        self.sequences = {}
+        self.gaps = []
+        self.disconnects = []
+        self.count = 0
+
+    def OnMarketData(self, data, length):
+        record = json.loads(zel.cdata(data, length))
+        channel = record.get("ZELMessageChannel", 0)  # a default value is left out
+        sequence = int(record["MDStock"]["HighPrecisionTimestamp4"])
+        previous = self.sequences.get(channel)
+        if previous is not None and sequence != previous + 1:
+            self.gaps.append((channel, previous, sequence))
+        self.sequences[channel] = sequence
+        self.count += 1
+        time.sleep(0.001)
+
+    def OnDisconnected(self, site_type, data):
+        self.disconnects.append(site_type)
+
+
+def test_slow_handler_holds_the_feed_back_without_loss(firehose):
+    # The records waiting for Python count in the site's budget: the reader
+    # is held back (TCP makes the node wait) instead of memory growing, and
+    # nothing is dropped or reset on the way.
+    handler = Behind()
+    zel.python_init_env()
+    zel.Notify_Regist(handler)
+    before = resident_mb()
+    try:
+        assert zel.python_login(login_text(firehose.discovery[0][1]), 0) == 0
+        assert zel.python_subscribeByDataType(SUBSCRIBE, 0) == 0
+        held = []
+        deadline = time.monotonic() + 4
+        while time.monotonic() < deadline:
+            time.sleep(0.2)
+            sites = json.loads(zel.python_get_statistics())["sites"]
+            held.append(sum(site["held_bytes"] for site in sites))
+        sites = json.loads(zel.python_get_statistics())["sites"]
+        grown = resident_mb() - before
+    finally:
+        zel.Notify_Regist(None)
+        zel.python_logout()
+        zel.python_fini_env()
+    assert handler.count > 100
+    assert handler.gaps == []
+    assert handler.disconnects == []
+    assert all(site["reconnects"] == 0 for site in sites)
+    assert max(held) > 0  # records were waiting for Python all along
+    assert grown < 256 + 64, f"resident memory grew by {grown:.0f} MB"
