@@ -93,7 +93,7 @@ def main():
     zel.python_close_file_log()
     zel.Notify_Regist(summary)
     try:
-        print(f"python demo: logging in at {ip}:{port} (the library waits a few seconds for every site)")
+        print(f"python demo: logging in at {ip}:{port} (returns once every site's node has answered)")
         login = {"UserName": args.user, "Password": args.password, "MainServerIP": ip,
                  "MainServerPort": int(port), "Thread_Count": 2}
         result = zel.python_login(json.dumps(login), 0)
