@@ -37,7 +37,8 @@ demo: build
 	@bash scripts/demo.sh $(BUILD)
 
 # The suite again under AddressSanitizer + UndefinedBehaviorSanitizer, then
-# ThreadSanitizer, each in its own build folder.
+# ThreadSanitizer, each in its own build folder; under ASan the Python suite
+# runs too, with the sanitizer's runtime preloaded into Debian's interpreter.
 sanitize: sanitize-asan sanitize-tsan
 
 sanitize-asan: deps
@@ -45,6 +46,7 @@ sanitize-asan: deps
 		-DZEL_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	@cmake --build build-asan -j $(JOBS)
 	@ZEL_SKIP_PYTHON=1 bash scripts/run-tests.sh build-asan
+	@bash scripts/run-python-sanitized.sh build-asan address
 
 sanitize-tsan: deps
 	@cmake -S . -B build-tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_SANITIZE=thread \
