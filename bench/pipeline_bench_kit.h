@@ -15,6 +15,8 @@
 #include "SysSubscribe.pb.h"
 #include "client/message_handle.h"
 #include "client/node_map.h"
+#include "pipeline/pipeline_tuning.h"
+#include "pipeline/site_counters.h"
 #include "sim/sim_data_types.h"
 #include "sim/sim_service.h"
 
@@ -70,6 +72,37 @@ inline com::mivo::zel::model::SubscribeRequest MdStockRequest() {
     request.set_subscribeactiontype(com::mivo::zel::model::COVERAGE);
     request.mutable_subscribebydatatype()->add_zeldatatypes(SimDataTypes::kMdStock);
     return request;
+}
+
+// The ways an idle pipeline thread can wait, compared in one run.
+struct IdleWaitCase {
+    PipelineTuning::IdleWait wait;
+    const char* name;
+};
+inline std::vector<IdleWaitCase> IdleWaitCases() {
+    return {{PipelineTuning::IdleWait::kPoll, "polling (design)"},
+            {PipelineTuning::IdleWait::kPollThenPark, "poll, then park"},
+            {PipelineTuning::IdleWait::kSignalled, "signalled waits"}};
+}
+
+// Wake-ups of waiting pipeline threads, per frame and per batch handed to a callback thread.
+struct WakeFigures {
+    double decompress_per_frame = 0;
+    double callback_per_batch = 0;
+    double records_per_batch = 0;
+};
+inline WakeFigures Wakes(const SiteCounters& counters) {
+    WakeFigures figures;
+    const auto frames = static_cast<double>(counters.frames.load());
+    const auto batches = static_cast<double>(counters.handed_batches.load());
+    if (frames > 0) {
+        figures.decompress_per_frame = static_cast<double>(counters.decompress_wakeups.load()) / frames;
+    }
+    if (batches > 0) {
+        figures.callback_per_batch = static_cast<double>(counters.callback_wakeups.load()) / batches;
+        figures.records_per_batch = static_cast<double>(counters.records.load()) / batches;
+    }
+    return figures;
 }
 
 // Percentile of sorted samples.

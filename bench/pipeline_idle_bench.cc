@@ -1,7 +1,7 @@
 // Cost of an idle client: a DatafeedClient logged in to two sites with the
 // default configuration (5 callback threads per site) and no data flowing.
 // Prints the processor time it uses (percent of one core) and its resident
-// memory after Start, with the design's polling threads and with parking.
+// memory after Start, for each way an idle pipeline thread can wait.
 // The simulated service runs in a child process so that neither figure
 // includes it.
 //
@@ -84,8 +84,8 @@ int main(int argc, char** argv) {
                 static_cast<long long>(BaseConfig::GetInstance().GetThreadIdleSleepTime().count()));
     std::printf("%-28s %8s %12s %16s %16s\n", "pipeline", "threads", "cpu % core", "RSS MiB (Start)",
                 "RSS MiB (before)");
-    for (bool tuned : {false, true}) {
-        PipelineTuning::SetParkIdleThreads(tuned);
+    for (const IdleWaitCase& idle : IdleWaitCases()) {
+        PipelineTuning::SetIdleWait(idle.wait);
         MessageHandle handle;
         DatafeedClient client(&handle);
         client.Init(kUser, info.token, table);
@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
         auto start = Clock::now();
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
         const double cpu = (ProcessCpuSeconds() - cpu_before) / Seconds(start) * 100.0;
-        std::printf("%-28s %8d %12.2f %16.1f %16.1f\n", tuned ? "parking" : "polling (design)",
-                    testing::ThreadCount(), cpu, rss, base_rss);
+        std::printf("%-28s %8d %12.2f %16.1f %16.1f\n", idle.name, testing::ThreadCount(), cpu, rss,
+                    base_rss);
     }
     close(down[1]);
     waitpid(child, nullptr, 0);

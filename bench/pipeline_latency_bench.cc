@@ -4,8 +4,11 @@
 //    frame reader does) to OnMarketData;
 //  - end to end: from the simulated node's send time stamped in the record to
 //    OnMarketData (adds the node, loopback TCP and the frame reader).
-// Each case runs with the design's polling threads and allocation per record,
-// then with parked idle threads.
+// Each case runs once for each way an idle pipeline thread can wait. Beside
+// the latency: how often a waiting thread had to be woken, per frame for the
+// decompression thread and per batch handed over for a callback thread (a
+// thread still looking when work comes needs no wake-up), and the records
+// per batch.
 //
 //   pipeline_latency_bench [seconds per case, default 3]
 #include <cstdlib>
@@ -69,15 +72,17 @@ private:
     std::vector<double> m_samples;
 };
 
-void Print(const char* path, bool tuned, std::vector<double> samples) {
-    std::printf("%-10s %-28s %9zu %9.1f %9.1f %9.1f %9.1f\n", path, tuned ? "parking" : "polling",
+void Print(const char* path, const IdleWaitCase& idle, std::vector<double> samples,
+           const WakeFigures& wakes) {
+    std::printf("%-10s %-18s %8zu %8.1f %8.1f %8.1f %8.1f %9.2f %9.2f %8.1f\n", path, idle.name,
                 samples.size(), Percentile(samples, 50), Percentile(samples, 99), Percentile(samples, 99.9),
-                samples.empty() ? 0.0 : samples.back());
+                samples.empty() ? 0.0 : samples.back(), wakes.decompress_per_frame, wakes.callback_per_batch,
+                wakes.records_per_batch);
 }
 
 // Plays the frame reader: one frame of 50 records every millisecond, each
 // record stamped with the moment its frame is pushed.
-void PipelineOnly(double seconds, bool tuned) {
+void PipelineOnly(double seconds, const IdleWaitCase& idle) {
     LatencyHandle handle(false);
     SiteFlowMap flows{{1, std::make_shared<SiteFlow>(1, 256 << 20)}};
     RawDataQueueMap raw{{1, DataDisruptor::CreateRawDataQueue(flows[1])}};
@@ -112,19 +117,21 @@ void PipelineOnly(double seconds, bool tuned) {
             slot->m_payload = flows[1]->Acquire(payload.size());
             std::memcpy(slot->m_payload->Data(), payload.data(), payload.size());
             raw[1]->push();
+            SiteCounters::Add(flows[1]->Counters().frames, 1);  // as the frame reader counts
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    Print("pipeline", tuned, handle.Sorted());
+    Print("pipeline", idle, handle.Sorted(), Wakes(flows[1]->Counters()));
 }
 
-void EndToEnd(double seconds, bool tuned) {
+void EndToEnd(double seconds, const IdleWaitCase& idle) {
     SimFeedOptions feed;
     feed.records_per_second = 50000;
     feed.batch_records = 50;
     auto service = StartSim(feed, 1);
     const std::string token = service->Accounts().IssueToken(kUser);
     LatencyHandle handle(true);
+    WakeFigures wakes;
     {
         DatafeedClient client(&handle);
         client.Init(kUser, token, Table(*service));
@@ -133,10 +140,12 @@ void EndToEnd(double seconds, bool tuned) {
         auto request = MdStockRequest();
         client.TrySubscribe(&request);
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        const SiteCounters* counters = client.GetSiteCounters(1);
+        wakes = counters != nullptr ? Wakes(*counters) : WakeFigures{};
         client.Stop();
     }
     service->Stop();
-    Print("end-to-end", tuned, handle.Sorted());
+    Print("end-to-end", idle, handle.Sorted(), wakes);
 }
 
 }  // namespace
@@ -147,12 +156,14 @@ int main(int argc, char** argv) {
     BaseConfig::GetInstance().CloseCoutLog();
     TestSeam::SetTimeDivisor(100);  // the 5-second pause of Start is not what we measure
     std::printf("latency in microseconds at 50000 records/s, frames of 50 MDStock records\n");
-    std::printf("%-10s %-28s %9s %9s %9s %9s %9s\n", "path", "pipeline", "records", "p50", "p99", "p99.9",
-                "max");
-    for (bool tuned : {false, true}) {
-        PipelineTuning::SetParkIdleThreads(tuned);
-        PipelineOnly(seconds, tuned);
-        EndToEnd(seconds, tuned);
+    std::printf(
+        "wake-ups: of the decompression thread per frame, of a callback thread per batch handed over\n");
+    std::printf("%-10s %-18s %8s %8s %8s %8s %8s %9s %9s %8s\n", "path", "idle threads", "records", "p50",
+                "p99", "p99.9", "max", "wake/frm", "wake/bat", "rec/bat");
+    for (const IdleWaitCase& idle : IdleWaitCases()) {
+        PipelineTuning::SetIdleWait(idle.wait);
+        PipelineOnly(seconds, idle);
+        EndToEnd(seconds, idle);
     }
     return 0;
 }

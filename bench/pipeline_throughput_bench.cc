@@ -3,7 +3,7 @@
 // OnMarketData, in batches of 50 MDStock records, plain and LZ4; beside it the
 // bare rate of one thread that only decompresses and decodes the same
 // payloads into a reused message. The design's allocation per record and
-// polling threads are measured in the same run for comparison.
+// other ways of waiting when idle are measured in the same run for comparison.
 //
 //   pipeline_throughput_bench [records per run, default 400000]
 #include <lz4.h>
@@ -156,12 +156,12 @@ int main(int argc, char** argv) {
         auto service = StartSim(feed, 1);
         const std::string token = service->Accounts().IssueToken(kUser);
         const double bare = BareRate(Capture(*service, token, std::min<int64_t>(records, 100000)));
-        for (bool tuned : {false, true}) {
-            PipelineTuning::SetParkIdleThreads(tuned);
+        for (const IdleWaitCase& idle : IdleWaitCases()) {
+            PipelineTuning::SetIdleWait(idle.wait);
             const double rate = EndToEnd(*service, token, records);
             std::printf("%-6s %-28s %14.0f %14.0f %7.2f\n",
-                        compression == SimCompression::kNever ? "plain" : "lz4",
-                        tuned ? "parking" : "polling", rate, bare, rate / bare);
+                        compression == SimCompression::kNever ? "plain" : "lz4", idle.name, rate, bare,
+                        rate / bare);
         }
         service->Stop();
     }

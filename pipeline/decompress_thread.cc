@@ -67,11 +67,11 @@ void DecompressThread::Run() {
             idle.Reset();
             ProcessRawData(raw_data);
             m_raw_data_queue->pop();
-        } else if (!idle.ShouldPark()) {
-            Reclaim();
-            idle.Pause();
-        } else {
-            Park();
+            continue;
+        }
+        Reclaim();
+        if (idle.Idle([this](int64_t timeout_us) { return WaitForFrame(timeout_us); }) && m_flow) {
+            SiteCounters::Add(m_flow->Counters().decompress_wakeups, 1);
         }
     } while (!m_stop.load(std::memory_order_acquire));
     Reclaim();
@@ -82,19 +82,23 @@ void DecompressThread::Wake(void* context) {
     static_cast<DecompressThread*>(context)->m_wake.signal();
 }
 
-// Blocks until the connection pushes a frame, Stop signals, or the safety
-// timeout passes. The queue's flag makes the next push call the hook.
-void DecompressThread::Park() {
+// Blocks until the connection pushes a frame, Stop signals, or the timeout
+// passes; true when a frame came. The queue's flag makes the next push call
+// the hook.
+bool DecompressThread::WaitForFrame(int64_t timeout_us) {
     if (!m_raw_data_queue) {
-        m_wake.wait(IdleBackoff::kParkTimeoutUs);
-        return;
+        m_wake.wait(timeout_us);
+        return false;
     }
-    if (m_raw_data_queue->PrepareToPark()) {
-        if (!m_stop.load(std::memory_order_acquire)) {
-            m_wake.wait(IdleBackoff::kParkTimeoutUs);
-        }
-        m_raw_data_queue->CancelPark();
+    if (!m_raw_data_queue->PrepareToPark()) {
+        return true;
     }
+    bool woken = false;
+    if (!m_stop.load(std::memory_order_acquire)) {
+        woken = m_wake.wait(timeout_us);
+    }
+    m_raw_data_queue->CancelPark();
+    return woken && m_raw_data_queue->front() != nullptr;
 }
 
 }  // namespace com::mivo::kmr::client

@@ -75,7 +75,7 @@ private:
     RecordBatch* TakeBatch();
     void Reclaim();
     void LogFrameDamage(const char* what, size_t offset, size_t length);
-    void Park();
+    bool WaitForFrame(int64_t timeout_us);
     static void Wake(void* context);
 
     moodycamel::spsc_sema::LightweightSemaphore m_wake;

@@ -168,6 +168,9 @@ void DecompressThread::HandOver(PayloadBuffer* buffer) {
         if (m_flow) {
             m_flow->Counters().queued_records.fetch_add(count, std::memory_order_relaxed);
         }
+        if (m_flow) {
+            SiteCounters::Add(m_flow->Counters().handed_batches, 1);
+        }
         if (!threads[i]->m_inbound_queue.Put(batch)) {
             ErrorPrint("BlockingReaderWriterQueue[%d] is full", threads[i]->m_index);
             if (m_flow) {

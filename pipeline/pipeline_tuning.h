@@ -4,17 +4,27 @@
 
 namespace com::mivo::kmr::client {
 
-// Idle pipeline threads block until signalled by default; the benchmarks
-// switch that off to measure the polling alternative in the same run. Not
-// exported: a host program cannot reach it.
+// How idle pipeline threads wait. The benchmarks switch between the ways to
+// compare them in the same run. Not exported: a host program cannot reach it.
 class PipelineTuning {
 public:
-    // A thread that found no work for a while blocks until signalled.
-    static void SetParkIdleThreads(bool on) { s_park_idle_threads.store(on, std::memory_order_relaxed); }
-    static bool ParkIdleThreads() { return s_park_idle_threads.load(std::memory_order_relaxed); }
+    enum class IdleWait {
+        // Sleep the configured idle pause between polls, for ever.
+        kPoll,
+        // Sleep the configured pause between polls; after a while without
+        // work block until the producer signals.
+        kPollThenPark,
+        // Wait on the producer's signal from the first empty poll: the
+        // configured pause only bounds how long a wait lasts before the
+        // thread looks again, a frame or batch ends the wait at once.
+        kSignalled,
+    };
+
+    static void SetIdleWait(IdleWait wait) { s_idle_wait.store(wait, std::memory_order_relaxed); }
+    static IdleWait GetIdleWait() { return s_idle_wait.load(std::memory_order_relaxed); }
 
 private:
-    static inline std::atomic<bool> s_park_idle_threads{true};
+    static inline std::atomic<IdleWait> s_idle_wait{IdleWait::kSignalled};
 };
 
 }  // namespace com::mivo::kmr::client

@@ -30,6 +30,13 @@ struct SiteCounters {
     std::atomic<int64_t> held_bytes{0};
     std::atomic<int64_t> peak_held_bytes{0};
     std::atomic<uint64_t> stalls{0};
+    // Hand-over: batches given to callback threads (decompression thread),
+    // and how many of them a waiting thread was woken for (the decompression
+    // thread for frames, callback threads for batches); the rest were found
+    // by a thread that was still looking.
+    std::atomic<uint64_t> handed_batches{0};
+    std::atomic<uint64_t> callback_wakeups{0};
+    std::atomic<uint64_t> decompress_wakeups{0};
 
     static void Add(std::atomic<uint64_t>& counter, uint64_t amount) {
         counter.fetch_add(amount, std::memory_order_relaxed);

@@ -28,14 +28,15 @@ void CWorkerThread::Run() {
     while (m_running.load(std::memory_order_acquire)) {
         RecordBatch* batch = nullptr;
         if (!m_inbound_queue.TryTake(batch)) {
-            if (!idle.ShouldPark()) {
-                idle.Pause();
+            // The queue's semaphore wakes the wait as soon as a batch is put
+            // (or Stop puts its wake-up): one wake-up per batch at most.
+            const bool woken = idle.Idle(
+                [this, &batch](int64_t timeout_us) { return m_inbound_queue.WaitTake(batch, timeout_us); });
+            if (!woken) {
                 continue;
             }
-            // Nothing for a while: sleep in the queue's semaphore until the
-            // decompression thread puts a batch (or Stop puts the wake-up).
-            if (!m_inbound_queue.WaitTake(batch, IdleBackoff::kParkTimeoutUs)) {
-                continue;
+            if (m_counters != nullptr && batch != nullptr) {
+                SiteCounters::Add(m_counters->callback_wakeups, 1);
             }
         }
         idle.Reset();
