@@ -38,7 +38,8 @@ bool SimBatchEncoder::Fits(size_t record_length) const {
            m_payload.size() + 4 + record_length <= static_cast<size_t>(m_options.batch_bytes);
 }
 
-void SimBatchEncoder::Add(const std::string& record, const std::string& stamp, int channel, int data_type) {
+void SimBatchEncoder::Add(const std::string& record, const std::string& stamp, int channel, int data_type,
+                          SimRecordStamp::TimeSpot spot) {
     if (m_records == 0) {
         m_first_channel = channel;
         m_first_data_type = data_type;
@@ -48,6 +49,9 @@ void SimBatchEncoder::Add(const std::string& record, const std::string& stamp, i
     m_payload.append(prefix, sizeof(prefix));
     m_payload.append(record);
     m_payload.append(stamp);
+    if (spot.width > 0 && spot.width <= stamp.size()) {
+        m_time_spots.emplace_back(m_payload.size() - spot.width, spot);
+    }
     ++m_records;
 }
 
@@ -67,6 +71,11 @@ bool SimBatchEncoder::Flush(evbuffer* out, const std::string& trace_id, int64_t 
     if (m_records == 0) {
         return false;
     }
+    const int64_t now = SimFrameWriter::NowUnixNanos();
+    for (const auto& [offset, spot] : m_time_spots) {
+        SimRecordStamp::Rewrite(&m_payload[offset], spot, now);
+    }
+    m_time_spots.clear();
     com::mivo::zel::model::MetaData meta;
     meta.set_zeldatatype(m_first_data_type);
     meta.set_channelno(m_first_channel);
@@ -74,7 +83,7 @@ bool SimBatchEncoder::Flush(evbuffer* out, const std::string& trace_id, int64_t 
     meta.set_sysmessagetype(com::mivo::zel::model::PUSH_MARKET_DATA);
     meta.set_zelsysmessagenum(m_records);
     meta.set_traceid(trace_id);
-    meta.set_sendtime(SimFrameWriter::NowUnixNanos());
+    meta.set_sendtime(now);
     m_meta.clear();
     meta.AppendToString(&m_meta);
 

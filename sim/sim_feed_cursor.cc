@@ -42,8 +42,8 @@ SimFeedCursor::Output SimFeedCursor::Produce(evbuffer* out, int64_t max_records,
         max_records = std::min(max_records, m_options.max_records - m_produced);
     }
     const uint32_t reuse = static_cast<uint32_t>(std::max(1, m_options.template_reuse));
-    // One clock reading per frame: a frame's records are stamped when it is
-    // made, just before it is written.
+    // Records are stamped with a provisional time as they are gathered; the
+    // encoder sets the real one when it writes the frame out.
     int64_t now = 0;
     const size_t start_length = evbuffer_get_length(out);
     while (result.records < max_records && !m_streams.empty() &&
@@ -63,10 +63,11 @@ SimFeedCursor::Output SimFeedCursor::Produce(evbuffer* out, int64_t max_records,
 
         const bool sequenced = SimRecordStamp::IsSequenced(s.data_type);
         const int64_t sequence = sequenced ? ++m_channel_sequence[static_cast<size_t>(channel)] : 0;
+        SimRecordStamp::TimeSpot spot;
         auto stamp = [&] {
             m_stamp.clear();
             if (sequenced) {
-                SimRecordStamp::Append(m_stamp, s.data_type, sequence, now);
+                spot = SimRecordStamp::Append(m_stamp, s.data_type, sequence, now);
             }
         };
         if (m_encoder.Empty()) {
@@ -79,7 +80,7 @@ SimFeedCursor::Output SimFeedCursor::Produce(evbuffer* out, int64_t max_records,
             now = SimFrameWriter::NowUnixNanos();
             stamp();
         }
-        m_encoder.Add(rendered, m_stamp, channel, s.data_type);
+        m_encoder.Add(rendered, m_stamp, channel, s.data_type, spot);
         ++result.records;
         ++m_produced;
     }

@@ -102,13 +102,15 @@ bool SimRecordStamp::IsSequenced(int data_type) {
     return table.count(data_type) != 0;
 }
 
-void SimRecordStamp::Append(std::string& out, int data_type, int64_t sequence, int64_t send_unix_nanos) {
+SimRecordStamp::TimeSpot SimRecordStamp::Append(std::string& out, int data_type, int64_t sequence,
+                                                int64_t send_unix_nanos) {
     // Called for every record pushed: no allocation beyond growing out, one table lookup.
     static const std::map<int, StampFields>& table = Table();
     auto it = table.find(data_type);
     if (it == table.end()) {
-        return;
+        return {};
     }
+    TimeSpot spot;
     const StampFields& fields = it->second;
     char inner[64];
     size_t length = 0;
@@ -128,13 +130,39 @@ void SimRecordStamp::Append(std::string& out, int data_type, int64_t sequence, i
         put_varint(static_cast<uint64_t>(count));
         std::memcpy(inner + length, digits, static_cast<size_t>(count));
         length += static_cast<size_t>(count);
+        spot = {static_cast<size_t>(count), true};
     } else {
         put_varint(static_cast<uint64_t>(fields.time->number()) << 3);
+        const size_t before = length;
         put_varint(static_cast<uint64_t>(send_unix_nanos));
+        spot = {length - before, false};
     }
     AppendVarint(out, (static_cast<uint64_t>(fields.envelope->number()) << 3) | 2);
     AppendVarint(out, length);
     out.append(inner, length);
+    return spot;
+}
+
+bool SimRecordStamp::Rewrite(char* at, TimeSpot spot, int64_t send_unix_nanos) {
+    char encoded[24];
+    size_t length = 0;
+    if (spot.text) {
+        const int count =
+            std::snprintf(encoded, sizeof(encoded), "%lld", static_cast<long long>(send_unix_nanos));
+        length = count > 0 ? static_cast<size_t>(count) : 0;
+    } else {
+        auto value = static_cast<uint64_t>(send_unix_nanos);
+        while (value >= 0x80) {
+            encoded[length++] = static_cast<char>((value & 0x7F) | 0x80);
+            value >>= 7;
+        }
+        encoded[length++] = static_cast<char>(value);
+    }
+    if (spot.width == 0 || length != spot.width) {
+        return false;
+    }
+    std::memcpy(at, encoded, length);
+    return true;
 }
 
 int SimRecordStamp::DataTypeOf(const com::mivo::zel::model::MarketData& record) {

@@ -23,8 +23,18 @@ class SimRecordStamp {
 public:
     // False for record kinds that carry no sequence (ZELIopv) and for unknown kinds.
     static bool IsSequenced(int data_type);
-    // Appends the stamp bytes for a record of the data type; nothing for kinds that are not sequenced.
-    static void Append(std::string& out, int data_type, int64_t sequence, int64_t send_unix_nanos);
+    // Where Append put the send time: the last `width` bytes it appended, decimal digits when `text`.
+    struct TimeSpot {
+        size_t width = 0;
+        bool text = false;
+    };
+    // Appends the stamp bytes for a record of the data type; nothing (width 0) for kinds that are not
+    // sequenced.
+    static TimeSpot Append(std::string& out, int data_type, int64_t sequence, int64_t send_unix_nanos);
+    // Writes another send time over the one Append put at `at`, so that a frame can be stamped when it is
+    // written rather than when its records were gathered. False, bytes untouched, when the new time does not
+    // take the same width (it always does between the years 2002 and 2262).
+    static bool Rewrite(char* at, TimeSpot spot, int64_t send_unix_nanos);
     // Reads the stamp back from a decoded record; false when it carries none.
     static bool Read(const com::mivo::zel::model::MarketData& record, int64_t* sequence,
                      int64_t* send_unix_nanos);

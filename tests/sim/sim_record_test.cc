@@ -11,6 +11,7 @@
 #include "protocol/wire_order.h"
 #include "sim/sim_batch_encoder.h"
 #include "sim/sim_data_types.h"
+#include "sim/sim_frame_writer.h"
 #include "sim/sim_record_factory.h"
 #include "sim/sim_record_stamp.h"
 #include "sim/sim_request_log.h"
@@ -78,7 +79,16 @@ TEST(SimRecordStampTest, StampMergesIntoTheRenderedRecord) {
         std::string bytes;
         factory.Render(static_cast<int>(stream), 3, &bytes);
         const size_t rendered = bytes.size();
-        SimRecordStamp::Append(bytes, data_type, 1234567, 1765000000123456789LL);
+        const SimRecordStamp::TimeSpot spot =
+            SimRecordStamp::Append(bytes, data_type, 1234567, 1765000000000000000LL);
+        // A frame is stamped again when it leaves: same width, in place.
+        if (spot.width > 0) {
+            char* at = &bytes[bytes.size() - spot.width];
+            const std::string before = bytes;
+            EXPECT_FALSE(SimRecordStamp::Rewrite(at, spot, 1000)) << "a time of another width is refused";
+            EXPECT_EQ(bytes, before);
+            EXPECT_TRUE(SimRecordStamp::Rewrite(at, spot, 1765000000123456789LL));
+        }
         MarketData record;
         ASSERT_TRUE(record.ParseFromString(bytes));
         int64_t sequence = 0;
@@ -186,6 +196,50 @@ TEST(SimBatchEncoderTest, FramesStayWithinTheLimitsEvenWhenAskedForMore) {
         EXPECT_EQ(size, added * static_cast<int>(record.size() + 4));
     }
     EXPECT_TRUE(encoder.Empty());
+}
+
+TEST(SimBatchEncoderTest, RecordsCarryTheTimeTheirFrameLeaves) {
+    SimUniverse universe(5, 40, 4);
+    SimRecordFactory factory(universe);
+    const int stream = universe.StreamsOfType(SimDataTypes::kMdStock).front();
+    SimFeedOptions options;
+    options.compression = SimCompression::kAlways;
+    SimBatchEncoder encoder(options);
+    const int64_t gathered = 1765000000000000000LL;  // long before the flush
+    for (int64_t sequence = 1; sequence <= 3; ++sequence) {
+        std::string record;
+        factory.Render(stream, 0, &record);
+        std::string stamp;
+        const auto spot = SimRecordStamp::Append(stamp, SimDataTypes::kMdStock, sequence, gathered);
+        encoder.Add(record, stamp, 0, SimDataTypes::kMdStock, spot);
+    }
+    const int64_t before_flush = SimFrameWriter::NowUnixNanos();
+    evbuffer* out = evbuffer_new();
+    encoder.Flush(out, "", 1);
+    std::string frame(evbuffer_get_length(out), '\0');
+    evbuffer_remove(out, &frame[0], frame.size());
+    evbuffer_free(out);
+    MessageHeader header;
+    header.ReadFrom(frame.data());
+    ASSERT_TRUE(ServiceContract::IsCompressed(header.m_flags));
+    const char* payload = frame.data() + 12 + header.m_metaLength;
+    const int size = WireOrder::ReadInt32(payload);
+    std::string plain(static_cast<size_t>(size), '\0');
+    ASSERT_EQ(LZ4_decompress_safe(payload + 4, &plain[0], header.m_payloadLength - 4, size), size);
+    size_t at = 0;
+    int64_t expected_sequence = 1;
+    while (at + 4 <= plain.size()) {
+        const auto length = static_cast<size_t>(WireOrder::ReadInt32(plain.data() + at));
+        MarketData record;
+        ASSERT_TRUE(record.ParseFromArray(plain.data() + at + 4, static_cast<int>(length)));
+        int64_t sequence = 0;
+        int64_t sent = 0;
+        ASSERT_TRUE(SimRecordStamp::Read(record, &sequence, &sent));
+        EXPECT_EQ(sequence, expected_sequence++);
+        EXPECT_GE(sent, before_flush);
+        at += 4 + length;
+    }
+    EXPECT_EQ(expected_sequence, 4);
 }
 
 TEST(SimRequestLogTest, KeepsTheNewestEntriesInOrder) {
