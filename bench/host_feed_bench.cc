@@ -45,12 +45,6 @@ using com::mivo::zel::model::MarketData;
 
 namespace {
 
-int64_t WallNanos() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // A zel-sim child process with one discovery server and one node of site 1.
 class SimProcess {
 public:
@@ -138,12 +132,12 @@ public:
         if (m_latency || m_check_order) {
             int64_t sequence = 0;
             int64_t sent = 0;
-            if (SimRecordStamp::Read(data, &sequence, &sent)) {
-                std::lock_guard<std::mutex> lock(m_mutex);
+            if (ReadSendStamp(data, &sequence, &sent)) {
                 if (m_latency) {
-                    m_samples.push_back(static_cast<double>(WallNanos() - sent) / 1000.0);
+                    m_samples.Add(static_cast<double>(WallNanos() - sent) / 1000.0);
                 }
                 if (m_check_order) {
+                    std::lock_guard<std::mutex> lock(m_mutex);
                     int64_t& last = m_last_sequence[data.zelmessagechannel()];
                     if (sequence != last + 1) {
                         ++m_gaps;
@@ -160,17 +154,8 @@ public:
     void OnDisconnected(int, const std::string&) override { m_disconnects.fetch_add(1); }
 
     int64_t Records() const { return m_records.load(std::memory_order_relaxed); }
-    std::vector<double> TakeSamples() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        std::vector<double> out;
-        out.swap(m_samples);
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-    void ClearSamples() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_samples.clear();
-    }
+    std::vector<double> TakeSamples() { return m_samples.Sorted(true); }
+    void ClearSamples() { (void)m_samples.Sorted(true); }
     int64_t Gaps() {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_gaps;
@@ -183,7 +168,7 @@ private:
     std::atomic<int> m_logins{0};
     std::atomic<int> m_disconnects{0};
     std::mutex m_mutex;
-    std::vector<double> m_samples;
+    LatencySamples m_samples;
     std::map<int64_t, int64_t> m_last_sequence;
     int64_t m_gaps = 0;
 };

@@ -9,15 +9,18 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "MarketData.pb.h"
 #include "SysSubscribe.pb.h"
 #include "client/message_handle.h"
 #include "client/node_map.h"
 #include "pipeline/pipeline_tuning.h"
 #include "pipeline/site_counters.h"
 #include "sim/sim_data_types.h"
+#include "sim/sim_record_stamp.h"
 #include "sim/sim_service.h"
 
 namespace com::mivo::kmr::client::pipeline_bench {
@@ -104,6 +107,69 @@ inline WakeFigures Wakes(const SiteCounters& counters) {
     }
     return figures;
 }
+
+inline int64_t WallNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// The node's sequence number and send stamp of a record; MDStock, what the
+// benchmarks subscribe to, without reflection, since this runs inside the
+// measured callbacks and delays the records behind it.
+inline bool ReadSendStamp(const com::mivo::zel::model::MarketData& data, int64_t* sequence, int64_t* sent) {
+    if (data.has_mdstock()) {
+        *sequence = data.mdstock().highprecisiontimestamp4();
+        *sent = data.mdstock().highprecisiontimestamp1();
+        return *sequence > 0;
+    }
+    return SimRecordStamp::Read(data, sequence, sent);
+}
+
+// Latency samples from several callback threads, each into a list of its
+// own, so that measuring does not make the callback threads wait for each other.
+class LatencySamples {
+public:
+    void Add(double us) {
+        thread_local Slot* t_slot = nullptr;
+        thread_local uint64_t t_owner = 0;
+        if (t_owner != m_id) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_slots.push_back(std::make_unique<Slot>());
+            t_slot = m_slots.back().get();
+            t_owner = m_id;
+        }
+        std::lock_guard<std::mutex> lock(t_slot->mutex);
+        t_slot->samples.push_back(us);
+    }
+    // Every sample so far, sorted; clears them when take is set.
+    std::vector<double> Sorted(bool take = false) {
+        std::vector<double> out;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto& slot : m_slots) {
+            std::lock_guard<std::mutex> slot_lock(slot->mutex);
+            out.insert(out.end(), slot->samples.begin(), slot->samples.end());
+            if (take) {
+                slot->samples.clear();
+            }
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+private:
+    struct Slot {
+        std::mutex mutex;
+        std::vector<double> samples;
+    };
+    static uint64_t NextId() {
+        static std::atomic<uint64_t> s_next{1};
+        return s_next.fetch_add(1);
+    }
+    const uint64_t m_id = NextId();
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<Slot>> m_slots;
+};
 
 // Percentile of sorted samples.
 inline double Percentile(const std::vector<double>& sorted, double p) {

@@ -24,6 +24,7 @@
 #include "pipeline/pipeline_tuning.h"
 #include "pipeline_bench_kit.h"
 #include "protocol/wire_order.h"
+#include "sim/sim_data_types.h"
 #include "sim/sim_record_stamp.h"
 
 using namespace com::mivo::kmr::client;
@@ -32,44 +33,19 @@ using com::mivo::zel::model::MarketData;
 
 namespace {
 
-int64_t SteadyNanos() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
-int64_t WallNanos() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // Collects one latency sample per record, in microseconds.
 class LatencyHandle : public MessageHandle {
 public:
-    explicit LatencyHandle(bool wall_clock) : m_wall_clock(wall_clock) {}
     void OnMarketData(const MarketData& data) override {
         int64_t sent = 0, sequence = 0;
-        if (m_wall_clock) {
-            if (!SimRecordStamp::Read(data, &sequence, &sent)) {
-                return;
-            }
-        } else {
-            sent = data.mdstock().highprecisiontimestamp1();
+        if (ReadSendStamp(data, &sequence, &sent)) {
+            m_samples.Add(static_cast<double>(WallNanos() - sent) / 1000.0);
         }
-        const double us = static_cast<double>((m_wall_clock ? WallNanos() : SteadyNanos()) - sent) / 1000.0;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_samples.push_back(us);
     }
-    std::vector<double> Sorted() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        std::vector<double> out = m_samples;
-        std::sort(out.begin(), out.end());
-        return out;
-    }
+    std::vector<double> Sorted() { return m_samples.Sorted(); }
 
 private:
-    const bool m_wall_clock;
-    std::mutex m_mutex;
-    std::vector<double> m_samples;
+    LatencySamples m_samples;
 };
 
 void Print(const char* path, const IdleWaitCase& idle, std::vector<double> samples,
@@ -83,7 +59,7 @@ void Print(const char* path, const IdleWaitCase& idle, std::vector<double> sampl
 // Plays the frame reader: one frame of 50 records every millisecond, each
 // record stamped with the moment its frame is pushed.
 void PipelineOnly(double seconds, const IdleWaitCase& idle) {
-    LatencyHandle handle(false);
+    LatencyHandle handle;
     SiteFlowMap flows{{1, std::make_shared<SiteFlow>(1, 256 << 20)}};
     RawDataQueueMap raw{{1, DataDisruptor::CreateRawDataQueue(flows[1])}};
     {
@@ -98,19 +74,29 @@ void PipelineOnly(double seconds, const IdleWaitCase& idle) {
         auto start = Clock::now();
         auto next = start;
         int64_t channel = 0;
+        int64_t sequence[16] = {};
         std::string payload;
+        std::vector<std::pair<size_t, SimRecordStamp::TimeSpot>> spots;
         while (Seconds(start) < seconds) {
             next += std::chrono::milliseconds(1);
             std::this_thread::sleep_until(next);
             payload.clear();
-            const int64_t stamp = SteadyNanos();
+            spots.clear();
             for (int i = 0; i < 50; ++i) {
-                record.set_zelmessagechannel(++channel % 16);
-                record.mutable_mdstock()->set_highprecisiontimestamp1(stamp);
+                channel = (channel + 1) % 16;
+                record.set_zelmessagechannel(channel);
                 std::string bytes = record.SerializeAsString();
+                const auto spot =
+                    SimRecordStamp::Append(bytes, SimDataTypes::kMdStock, ++sequence[channel], WallNanos());
                 char prefix[4];
                 WireOrder::WriteInt32(prefix, static_cast<int32_t>(bytes.size()));
                 payload.append(prefix, 4).append(bytes);
+                spots.emplace_back(payload.size() - spot.width, spot);
+            }
+            // Stamped as the frame reader would push it: making the frame is not measured.
+            const int64_t stamp = WallNanos();
+            for (const auto& [offset, spot] : spots) {
+                SimRecordStamp::Rewrite(&payload[offset], spot, stamp);
             }
             RawData* slot = raw[1]->alloc();
             slot->m_flags = 0;
@@ -130,7 +116,7 @@ void EndToEnd(double seconds, const IdleWaitCase& idle) {
     feed.batch_records = 50;
     auto service = StartSim(feed, 1);
     const std::string token = service->Accounts().IssueToken(kUser);
-    LatencyHandle handle(true);
+    LatencyHandle handle;
     WakeFigures wakes;
     {
         DatafeedClient client(&handle);
