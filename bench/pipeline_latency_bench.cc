@@ -48,18 +48,24 @@ private:
     LatencySamples m_samples;
 };
 
-void Print(const char* path, const IdleWaitCase& idle, std::vector<double> samples,
-           const WakeFigures& wakes) {
-    std::printf("%-10s %-18s %8zu %8.1f %8.1f %8.1f %8.1f %9.2f %9.2f %8.1f\n", path, idle.name,
+void Print(const char* path, const IdleWaitCase& idle, std::vector<double> samples, const WakeFigures& wakes,
+           double cpu_percent) {
+    std::printf("%-10s %-18s %8zu %8.1f %8.1f %8.1f %8.1f %9.2f %9.2f %8.1f %6.0f\n", path, idle.name,
                 samples.size(), Percentile(samples, 50), Percentile(samples, 99), Percentile(samples, 99.9),
                 samples.empty() ? 0.0 : samples.back(), wakes.decompress_per_frame, wakes.callback_per_batch,
-                wakes.records_per_batch);
+                wakes.records_per_batch, cpu_percent);
+}
+
+// Processor time of the whole process since `cpu_start`, in percent of one core.
+double CpuPercent(double cpu_start, Clock::time_point start) {
+    return (ProcessCpuSeconds() - cpu_start) / Seconds(start) * 100.0;
 }
 
 // Plays the frame reader: one frame of 50 records every millisecond, each
 // record stamped with the moment its frame is pushed.
 void PipelineOnly(double seconds, const IdleWaitCase& idle) {
     LatencyHandle handle;
+    double cpu = 0;
     SiteFlowMap flows{{1, std::make_shared<SiteFlow>(1, 256 << 20)}};
     RawDataQueueMap raw{{1, DataDisruptor::CreateRawDataQueue(flows[1])}};
     {
@@ -71,6 +77,7 @@ void PipelineOnly(double seconds, const IdleWaitCase& idle) {
             record.mutable_mdstock()->add_buypricequeue(10.0 + level);
             record.mutable_mdstock()->add_sellpricequeue(11.0 + level);
         }
+        const double cpu_start = ProcessCpuSeconds();
         auto start = Clock::now();
         auto next = start;
         int64_t channel = 0;
@@ -105,9 +112,10 @@ void PipelineOnly(double seconds, const IdleWaitCase& idle) {
             raw[1]->push();
             SiteCounters::Add(flows[1]->Counters().frames, 1);  // as the frame reader counts
         }
+        cpu = CpuPercent(cpu_start, start);
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    Print("pipeline", idle, handle.Sorted(), Wakes(flows[1]->Counters()));
+    Print("pipeline", idle, handle.Sorted(), Wakes(flows[1]->Counters()), cpu);
 }
 
 void EndToEnd(double seconds, const IdleWaitCase& idle) {
@@ -118,6 +126,7 @@ void EndToEnd(double seconds, const IdleWaitCase& idle) {
     const std::string token = service->Accounts().IssueToken(kUser);
     LatencyHandle handle;
     WakeFigures wakes;
+    double cpu = 0;
     {
         DatafeedClient client(&handle);
         client.Init(kUser, token, Table(*service));
@@ -125,13 +134,16 @@ void EndToEnd(double seconds, const IdleWaitCase& idle) {
         client.TryLoginDatafeed();
         auto request = MdStockRequest();
         client.TrySubscribe(&request);
+        const double cpu_start = ProcessCpuSeconds();
+        auto start = Clock::now();
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        cpu = CpuPercent(cpu_start, start);
         const SiteCounters* counters = client.GetSiteCounters(1);
         wakes = counters != nullptr ? Wakes(*counters) : WakeFigures{};
         client.Stop();
     }
     service->Stop();
-    Print("end-to-end", idle, handle.Sorted(), wakes);
+    Print("end-to-end", idle, handle.Sorted(), wakes, cpu);
 }
 
 }  // namespace
@@ -144,8 +156,10 @@ int main(int argc, char** argv) {
     std::printf("latency in microseconds at 50000 records/s, frames of 50 MDStock records\n");
     std::printf(
         "wake-ups: of the decompression thread per frame, of a callback thread per batch handed over\n");
-    std::printf("%-10s %-18s %8s %8s %8s %8s %8s %9s %9s %8s\n", "path", "idle threads", "records", "p50",
-                "p99", "p99.9", "max", "wake/frm", "wake/bat", "rec/bat");
+    std::printf(
+        "cpu: the whole process (the end-to-end case includes the simulated node), percent of one core\n");
+    std::printf("%-10s %-18s %8s %8s %8s %8s %8s %9s %9s %8s %6s\n", "path", "idle threads", "records", "p50",
+                "p99", "p99.9", "max", "wake/frm", "wake/bat", "rec/bat", "cpu");
     for (const IdleWaitCase& idle : IdleWaitCases()) {
         PipelineTuning::SetIdleWait(idle.wait);
         PipelineOnly(seconds, idle);

@@ -14,9 +14,8 @@ public:
         // Sleep the configured pause between polls; after a while without
         // work block until the producer signals.
         kPollThenPark,
-        // Wait on the producer's signal from the first empty poll: the
-        // configured pause only bounds how long a wait lasts before the
-        // thread looks again, a frame or batch ends the wait at once.
+        // Keep looking, without sleeping, for the configured pause; then
+        // block until the producer signals, which ends the wait at once.
         kSignalled,
     };
 
