@@ -30,14 +30,9 @@ void EnableEventThreads() {
 DiscoveryClient::DiscoveryClient(MessageHandle* message_handle)
     : m_message_handle(message_handle),
       m_use_ssl(false),
-      m_ssl(nullptr),
-      m_ssl_ctx(nullptr),
       m_login_success(false),
       m_running(false),
       m_keep_trying(true),
-      m_bev(nullptr),
-      m_base(nullptr),
-      m_wake_event(nullptr),
       m_closing(false),
       m_stop_requested(false),
       m_active_walks(0),
@@ -53,8 +48,8 @@ DiscoveryClient::~DiscoveryClient() {
     std::unique_lock<std::mutex> lock(m_loop_mutex);
     m_closing = true;
     m_keep_trying = false;
-    if (m_wake_event != nullptr) {
-        event_active(m_wake_event, EV_TIMEOUT, 1);
+    if (m_wake_event) {
+        event_active(m_wake_event.get(), EV_TIMEOUT, 1);
     }
     m_walk_cv.notify_all();
     // A walk on another thread still uses this object; it ends quickly now.
@@ -64,7 +59,7 @@ DiscoveryClient::~DiscoveryClient() {
 }
 
 void DiscoveryClient::RegisterSslCtx(SSL_CTX* ssl_ctx) {
-    m_ssl_ctx = ssl_ctx;
+    m_ssl_ctx = ShareSslCtx(ssl_ctx);
 }
 
 void DiscoveryClient::InitParams(const std::string& user_account, const std::string& passwd, bool use_ssl,

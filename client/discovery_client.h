@@ -10,18 +10,14 @@
 #include <google/protobuf/repeated_field.h>
 
 #include "SysLogin.pb.h"
+#include "client/event_owners.h"
 #include "client/message_handle.h"
 #include "client/node_map.h"
 #include "client/server_host.h"
+#include "client/ssl_owners.h"
 #include "common/result_codes.h"
 #include "common/zel_export.h"
 #include "protocol/frame_cutter.h"
-
-struct bufferevent;
-struct event;
-struct event_base;
-typedef struct ssl_st SSL;
-typedef struct ssl_ctx_st SSL_CTX;
 
 namespace com::mivo::kmr::client {
 
@@ -48,7 +44,7 @@ public:
     DiscoveryClient(const DiscoveryClient&) = delete;
     DiscoveryClient& operator=(const DiscoveryClient&) = delete;
 
-    // The TLS context stays with its owner; it must outlive every walk.
+    // The client keeps a reference of its own to the TLS context.
     void RegisterSslCtx(SSL_CTX* ssl_ctx);
 
     void InitParams(const std::string& user_account, const std::string& passwd, bool use_ssl,
@@ -106,7 +102,8 @@ private:
     friend void DiscoveryEventCb(struct bufferevent* bev, short events, void* ctx);
 
     void TryConnect(const std::string& ip, int port);
-    int CreateSsl();
+    // A new TLS session of the registered context; empty (error line) without one.
+    SslOwner NewTlsSession();
     void FreeBaseEvent();
 
     // Creates the buffered socket of an attempt; false when that failed (the
@@ -152,19 +149,20 @@ private:
     DatafeedNodeMap m_datafeed_nodes;
     ServerHost m_current_used_host;
     bool m_use_ssl;
-    SSL* m_ssl;
-    SSL_CTX* m_ssl_ctx;
+    SslCtxOwner m_ssl_ctx;
     std::atomic<bool> m_login_success;
     std::atomic<bool> m_running;
     std::atomic<bool> m_keep_trying;
-    struct bufferevent* m_bev;
-    struct event_base* m_base;
+    // The attempt's loop and socket. The loop is declared first: its owner
+    // goes last, and runs what the freed socket left queued.
+    EventBaseOwner m_base;
+    BufferEventOwner m_bev;
 
     // Lets another thread reach the loop of the running attempt: m_base and
     // m_wake_event are created and freed under m_loop_mutex, and the wake
     // event, once activated, breaks the loop even if it has not started yet.
     std::mutex m_loop_mutex;
-    struct event* m_wake_event;
+    EventOwner m_wake_event;
     // Set by the destructor (under m_loop_mutex); ends the walk and the pause
     // between servers.
     std::atomic<bool> m_closing;
@@ -183,7 +181,7 @@ private:
     bool m_connected = false;
     // Some attempt of the walk failed the certificate check.
     std::atomic<bool> m_tls_failed{false};
-    struct event* m_deadline_event = nullptr;
+    EventOwner m_deadline_event;
     // The response frame as it arrives; a body longer than the service ever
     // sends is refused before it is buffered.
     FrameCutter m_cutter;

@@ -51,7 +51,7 @@ void DiscoveryClient::EndAttempt(bool login_success, bool keep_trying) {
     m_login_success = login_success;
     m_keep_trying = keep_trying;
     m_attempt_over = true;
-    event_base_loopbreak(m_base);
+    event_base_loopbreak(m_base.get());
 }
 
 void DiscoveryReadCb(struct bufferevent* /*bev*/, void* ctx) {
@@ -174,7 +174,7 @@ void DiscoveryClient::ReportTlsMismatch(const char* what) {
 }
 
 void DiscoveryClient::HandleResponse(bool at_end) {
-    struct evbuffer* input = bufferevent_get_input(m_bev);
+    struct evbuffer* input = bufferevent_get_input(m_bev.get());
     // A TLS record (alert or handshake, version 3.x) where a frame should start.
     unsigned char first[2];
     if (!m_use_ssl && m_cutter.Buffered() == 0 && evbuffer_copyout(input, first, sizeof(first)) == 2 &&

@@ -58,14 +58,14 @@ void DiscoveryClient::TryConnect(const std::string& ip, int port) {
         if (m_closing) {
             return;
         }
-        m_base = event_base_new();
-        if (m_base != nullptr) {
-            m_wake_event = event_new(m_base, -1, 0, &DiscoveryClient::WakeCb, this);
-            m_deadline_event = evtimer_new(m_base, &DiscoveryClient::DeadlineCb, this);
+        m_base.reset(event_base_new());
+        if (m_base) {
+            m_wake_event.reset(event_new(m_base.get(), -1, 0, &DiscoveryClient::WakeCb, this));
+            m_deadline_event.reset(evtimer_new(m_base.get(), &DiscoveryClient::DeadlineCb, this));
         }
     }
     m_connected = false;
-    if (m_base == nullptr || m_wake_event == nullptr || m_deadline_event == nullptr) {
+    if (!m_base || !m_wake_event || !m_deadline_event) {
         ErrorPrint("Create event base for discovery failed!");
         StopLoginCauseFailed();
         FreeBaseEvent();
@@ -78,18 +78,19 @@ void DiscoveryClient::TryConnect(const std::string& ip, int port) {
     } else if (!BuildServerAddress(ip, port, address)) {
         ReLoginCauseFailed();
     } else {
-        bufferevent_setcb(m_bev, DiscoveryReadCb, nullptr, DiscoveryEventCb, this);
-        bufferevent_enable(m_bev, EV_READ | EV_WRITE);
+        bufferevent_setcb(m_bev.get(), DiscoveryReadCb, nullptr, DiscoveryEventCb, this);
+        bufferevent_enable(m_bev.get(), EV_READ | EV_WRITE);
         // Until the connection is established only the connect limit runs:
         // an idle read timeout would misname a connection that never opened.
         ArmDeadline(kConnectLimit);
 
         InfoPrint("Try to connect discovery server: %s:%d", ip.c_str(), port);
-        if (bufferevent_socket_connect(m_bev, reinterpret_cast<sockaddr*>(&address), sizeof(address)) < 0) {
+        if (bufferevent_socket_connect(m_bev.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) <
+            0) {
             ErrorPrint("Launch a connect failed!");
             StopLoginCauseFailed();
         } else {
-            event_base_dispatch(m_base);
+            event_base_dispatch(m_base.get());
             InfoPrint("Close discovery socket connect to %s", ip.c_str());
         }
     }
@@ -98,45 +99,42 @@ void DiscoveryClient::TryConnect(const std::string& ip, int port) {
 
 bool DiscoveryClient::CreateBufferEvent() {
     if (m_use_ssl) {
-        if (CreateSsl() != 0 || !TlsPeerCheck::BindToAddress(m_ssl, m_current_used_host.GetServerIp())) {
+        SslOwner ssl = NewTlsSession();
+        if (!ssl || !TlsPeerCheck::BindToAddress(ssl.get(), m_current_used_host.GetServerIp())) {
             ErrorPrint("Please init ssl env before login!");
             return false;
         }
-        m_bev = bufferevent_openssl_socket_new(m_base, -1, m_ssl, BUFFEREVENT_SSL_CONNECTING,
-                                               BEV_OPT_CLOSE_ON_FREE | BEV_OPT_DEFER_CALLBACKS);
         // The socket layer owns the session from here on, also when it failed.
-        m_ssl = nullptr;
-        if (m_bev == nullptr) {
+        m_bev.reset(bufferevent_openssl_socket_new(m_base.get(), -1, ssl.release(),
+                                                   BUFFEREVENT_SSL_CONNECTING,
+                                                   BEV_OPT_CLOSE_ON_FREE | BEV_OPT_DEFER_CALLBACKS));
+        if (!m_bev) {
             ErrorPrint("Create ssl socket to discovery error!");
             return false;
         }
-        bufferevent_openssl_set_allow_dirty_shutdown(m_bev, 1);
+        bufferevent_openssl_set_allow_dirty_shutdown(m_bev.get(), 1);
         return true;
     }
-    m_bev = bufferevent_socket_new(m_base, -1, BEV_OPT_CLOSE_ON_FREE);
-    if (m_bev == nullptr) {
+    m_bev.reset(bufferevent_socket_new(m_base.get(), -1, BEV_OPT_CLOSE_ON_FREE));
+    if (!m_bev) {
         ErrorPrint("Create socket to discovery error!");
         return false;
     }
     return true;
 }
 
-int DiscoveryClient::CreateSsl() {
-    if (m_ssl != nullptr) {
-        return 0;
-    }
-    m_ssl = m_ssl_ctx != nullptr ? SSL_new(m_ssl_ctx) : nullptr;
-    if (m_ssl == nullptr) {
+SslOwner DiscoveryClient::NewTlsSession() {
+    SslOwner ssl(m_ssl_ctx ? SSL_new(m_ssl_ctx.get()) : nullptr);
+    if (!ssl) {
         ErrorPrint("Create ssl failed!");
-        return RESULT_TLS_FAILED;
     }
-    return 0;
+    return ssl;
 }
 
 void DiscoveryClient::ArmDeadline(std::chrono::milliseconds limit) {
     const timeval tv{static_cast<time_t>(limit.count() / 1000),
                      static_cast<suseconds_t>((limit.count() % 1000) * 1000)};
-    evtimer_add(m_deadline_event, &tv);
+    evtimer_add(m_deadline_event.get(), &tv);
 }
 
 void DiscoveryClient::OnConnected() {
@@ -144,7 +142,7 @@ void DiscoveryClient::OnConnected() {
     const auto& config = BaseConfig::GetInstance();
     const timeval read_timeout{static_cast<time_t>(config.GetReadTimeout()), 0};
     const timeval write_timeout{static_cast<time_t>(config.GetSendTimeout()), 0};
-    bufferevent_set_timeouts(m_bev, &read_timeout, &write_timeout);
+    bufferevent_set_timeouts(m_bev.get(), &read_timeout, &write_timeout);
     int seconds = 30;
     try {
         seconds = config.GetIntValue("nuvexia_config_login_response_wait_time");
@@ -171,41 +169,26 @@ void DiscoveryClient::DeadlineCb(int /*fd*/, short /*events*/, void* ctx) {
 
 void DiscoveryClient::FreeBaseEvent() {
     std::lock_guard<std::mutex> lock(m_loop_mutex);
-    if (m_deadline_event != nullptr) {
-        event_free(m_deadline_event);
-        m_deadline_event = nullptr;
-    }
-    if (m_bev != nullptr) {
-        // Frees the TLS session and closes the socket with it.
-        bufferevent_free(m_bev);
-        m_bev = nullptr;
-    }
-    if (m_ssl != nullptr) {
-        SSL_free(m_ssl);
-        m_ssl = nullptr;
-    }
-    if (m_wake_event != nullptr) {
-        event_free(m_wake_event);
-        m_wake_event = nullptr;
-    }
-    if (m_base != nullptr) {
-        event_base_free(m_base);
-        m_base = nullptr;
-    }
+    m_deadline_event.reset();
+    // Frees the TLS session and closes the socket with it, once the loop's
+    // owner has run what the socket left queued.
+    m_bev.reset();
+    m_wake_event.reset();
+    m_base.reset();
 }
 
 void DiscoveryClient::BreakLoop() {
     std::lock_guard<std::mutex> lock(m_loop_mutex);
-    if (m_wake_event != nullptr) {
+    if (m_wake_event) {
         // Unlike a plain loop break, an activated event is not lost when the
         // loop has not started yet.
-        event_active(m_wake_event, EV_TIMEOUT, 1);
+        event_active(m_wake_event.get(), EV_TIMEOUT, 1);
     }
 }
 
 void DiscoveryClient::WakeCb(int /*fd*/, short /*events*/, void* ctx) {
     auto* client = static_cast<DiscoveryClient*>(ctx);
-    event_base_loopbreak(client->m_base);
+    event_base_loopbreak(client->m_base.get());
 }
 
 }  // namespace com::mivo::kmr::client

@@ -174,7 +174,7 @@ int NuvexiaTcpClient::LoginByServiceDiscovery(const std::string& user_name, cons
         m_datafeed_started = false;
     }
 
-    m_discovery_client->RegisterSslCtx(m_ssl_ctx);
+    m_discovery_client->RegisterSslCtx(m_ssl_ctx.get());
     m_discovery_client->InitParams(user_name, password, m_ssl_enabled, ServerHost(main_ip, main_port, false),
                                    backups);
 
@@ -210,7 +210,7 @@ int NuvexiaTcpClient::LoginByServiceDiscovery(const std::string& user_name, cons
         const std::string user = m_discovery_client->GetUserAccount();
         const std::string token = m_discovery_client->GetToken();
         m_datafeed_client->Init(user, token, m_discovery_client->GetDatafeedNodes());
-        m_datafeed_client->RegisterSslCtx(m_ssl_ctx);
+        m_datafeed_client->RegisterSslCtx(m_ssl_ctx.get());
         m_datafeed_client->Start();
         m_datafeed_started = true;
     }

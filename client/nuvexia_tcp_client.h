@@ -14,10 +14,9 @@
 #include "SysSubscribe.pb.h"
 #include "client/client_interface.h"
 #include "client/message_handle.h"
+#include "client/ssl_owners.h"
 #include "common/result_codes.h"
 #include "common/zel_export.h"
-
-typedef struct ssl_ctx_st SSL_CTX;
 
 namespace com::mivo::kmr::client {
 
@@ -146,7 +145,7 @@ private:
     std::shared_ptr<CallbackGate> m_gate;
     MessageHandle* m_message_handle;
     bool m_ssl_enabled = false;
-    SSL_CTX* m_ssl_ctx = nullptr;
+    SslCtxOwner m_ssl_ctx;
     std::unique_ptr<DatafeedClient> m_datafeed_client;
     std::unique_ptr<DiscoveryClient> m_discovery_client;
 

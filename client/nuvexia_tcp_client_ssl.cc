@@ -1,5 +1,5 @@
-// TLS client context of the session: shared by the discovery client and
-// every datafeed connection, owned here.
+// TLS client context of the session: made here, shared by the discovery
+// client and every datafeed connection, each holding a reference.
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
@@ -25,7 +25,7 @@ constexpr int kVerifyDepth = 4;
 }  // namespace
 
 int NuvexiaTcpClient::SslEnvInit() {
-    if (m_ssl_ctx != nullptr) {
+    if (m_ssl_ctx) {
         return 0;
     }
     OPENSSL_init_ssl(0, nullptr);
@@ -35,8 +35,8 @@ int NuvexiaTcpClient::SslEnvInit() {
 
     const std::string cert_path = BaseConfig::GetInstance().GetSSLCertfolder();
 
-    m_ssl_ctx = SSL_CTX_new(TLS_client_method());
-    if (m_ssl_ctx == nullptr) {
+    m_ssl_ctx.reset(SSL_CTX_new(TLS_client_method()));
+    if (!m_ssl_ctx) {
         ErrorPrint("Create ssl ctx failed!");
         return RESULT_TLS_FAILED;
     }
@@ -50,7 +50,7 @@ int NuvexiaTcpClient::SslEnvInit() {
         ErrorPrint("Load or verify self CA file failed");
     } else {
         InfoPrint("11cert_folder:%s", cert_path.c_str());
-        if (SSL_CTX_set_default_verify_file(m_ssl_ctx) == 1) {
+        if (SSL_CTX_set_default_verify_file(m_ssl_ctx.get()) == 1) {
             WarnPrint(
                 "TLS peer is not verified: no CA file is configured (nuvexia_config_cert_folder), so any "
                 "server "
@@ -65,21 +65,19 @@ int NuvexiaTcpClient::SslEnvInit() {
 }
 
 bool NuvexiaTcpClient::LoadCustomCertificate(const std::string& path) {
-    if (SSL_CTX_load_verify_locations(m_ssl_ctx, path.c_str(), nullptr) != 1) {
+    if (SSL_CTX_load_verify_locations(m_ssl_ctx.get(), path.c_str(), nullptr) != 1) {
         ErrorPrint("Failed to load verify locations\n");
         ERR_print_errors_fp(stderr);
         return false;
     }
-    SSL_CTX_set_verify(m_ssl_ctx, SSL_VERIFY_PEER, KeepLibraryVerdict);
-    SSL_CTX_set_verify_depth(m_ssl_ctx, kVerifyDepth);
+    SSL_CTX_set_verify(m_ssl_ctx.get(), SSL_VERIFY_PEER, KeepLibraryVerdict);
+    SSL_CTX_set_verify_depth(m_ssl_ctx.get(), kVerifyDepth);
     return true;
 }
 
 void NuvexiaTcpClient::FreeSslCtx() {
-    if (m_ssl_ctx != nullptr) {
-        SSL_CTX_free(m_ssl_ctx);
-        m_ssl_ctx = nullptr;
-    }
+    // Connections that still hold a reference keep the context until they go.
+    m_ssl_ctx.reset();
 }
 
 }  // namespace com::mivo::kmr::client

@@ -5,7 +5,6 @@
 #include <event2/bufferevent.h>
 #include <event2/event.h>
 #include <event2/thread.h>
-#include <openssl/ssl.h>
 
 #include <future>
 #include <mutex>
@@ -35,7 +34,7 @@ SocketConnectThread::SocketConnectThread(MessageHandle* message_handle, const Si
                   : std::make_shared<SiteFlow>(site_type, SiteFlow::ConfiguredBudgetBytes())),
       m_raw_data_queue(std::move(raw_data_queue)),
       m_site_type(site_type),
-      m_ssl_ctx(ssl_ctx) {
+      m_ssl_ctx(ShareSslCtx(ssl_ctx)) {
     m_heartbeat_interval.tv_sec = BaseConfig::GetInstance().GetHeartBeatInterval();
     m_heartbeat_interval.tv_usec = 0;
     for (const auto& node : nodes) {
@@ -46,11 +45,6 @@ SocketConnectThread::SocketConnectThread(MessageHandle* message_handle, const Si
 
 SocketConnectThread::~SocketConnectThread() {
     Stop();
-    if (m_ssl != nullptr) {
-        // A session whose socket could not be created was never handed over.
-        SSL_free(m_ssl);
-        m_ssl = nullptr;
-    }
 }
 
 void SocketConnectThread::Start() {
@@ -76,8 +70,8 @@ void SocketConnectThread::Stop() {
         m_stopping = true;
         // The loop breaks from its task callback, so a break that arrives
         // before the loop has started is not lost.
-        if (m_loop_running && m_task_event != nullptr) {
-            event_active(m_task_event, EV_READ, 0);
+        if (m_loop_running && m_task_event) {
+            event_active(m_task_event.get(), EV_READ, 0);
         }
     }
     if (m_thread.joinable()) {
@@ -98,13 +92,14 @@ void SocketConnectThread::Run() {
     platform::BlockBrokenPipeSignal();
     UseThreadSafeLibevent();
     m_loop_thread_id = std::this_thread::get_id();
-    struct event_base* base = event_base_new();
-    struct event* task_event = nullptr;
-    if (base == nullptr) {
+    EventBaseOwner base(event_base_new());
+    EventOwner task_event;
+    if (!base) {
         ErrorPrint("Create event_base_new faeiled for site type: %d", static_cast<int>(m_site_type));
     } else {
-        task_event = event_new(base, -1, EV_READ | EV_PERSIST, &SocketConnectThread::TaskCallback, this);
-        m_resume_event = event_new(base, -1, 0, &SocketConnectThread::ResumeCallback, this);
+        task_event.reset(
+            event_new(base.get(), -1, EV_READ | EV_PERSIST, &SocketConnectThread::TaskCallback, this));
+        m_resume_event.reset(event_new(base.get(), -1, 0, &SocketConnectThread::ResumeCallback, this));
         // A reader held back when the previous loop ended has no wake-up coming.
         if (m_flow->IsHeldBack()) {
             (void)m_flow->Resumed();
@@ -113,18 +108,18 @@ void SocketConnectThread::Run() {
     }
     {
         std::lock_guard<std::mutex> lock(m_task_mutex);
-        m_base = base;
-        m_task_event = task_event;
-        m_loop_running = base != nullptr && task_event != nullptr;
+        m_base = std::move(base);
+        m_task_event = std::move(task_event);
+        m_loop_running = m_base && m_task_event;
         m_loop_ready = true;
         if (m_loop_running && (m_stopping || !m_tasks.empty())) {
-            event_active(m_task_event, EV_READ, 0);
+            event_active(m_task_event.get(), EV_READ, 0);
         }
     }
     m_task_cv.notify_all();
 
     if (m_loop_running) {
-        int ret = event_base_loop(base, EVLOOP_NO_EXIT_ON_EMPTY);
+        int ret = event_base_loop(m_base.get(), EVLOOP_NO_EXIT_ON_EMPTY);
         if (ret != 0) {
             ErrorPrint("Socket is closed, an error occurred");
         }
@@ -141,22 +136,11 @@ void SocketConnectThread::Run() {
     FreeSocket();
     // No pipeline thread may reach the event once it is gone.
     m_flow->SetResumeHook(nullptr, nullptr);
-    if (m_resume_event != nullptr) {
-        event_free(m_resume_event);
-        m_resume_event = nullptr;
-    }
-    if (m_heartbeat_event != nullptr) {
-        event_free(m_heartbeat_event);
-        m_heartbeat_event = nullptr;
-    }
-    if (m_task_event != nullptr) {
-        event_free(m_task_event);
-        m_task_event = nullptr;
-    }
-    if (m_base != nullptr) {
-        event_base_free(m_base);
-        m_base = nullptr;
-    }
+    // The loop goes last: its owner runs what the socket left queued.
+    m_resume_event.reset();
+    m_heartbeat_event.reset();
+    m_task_event.reset();
+    m_base.reset();
     m_loop_thread_id = std::thread::id();
 }
 
@@ -180,7 +164,7 @@ void SocketConnectThread::RunOnLoop(const std::function<void()>& fn) {
             return;
         }
         m_tasks.emplace_back([&task] { task(); });
-        event_active(m_task_event, EV_READ, 0);
+        event_active(m_task_event.get(), EV_READ, 0);
     }
     done.get();
 }
@@ -201,7 +185,7 @@ void SocketConnectThread::RunPendingTasks() {
         task();
     }
     if (m_stopping) {
-        event_base_loopbreak(m_base);
+        event_base_loopbreak(m_base.get());
     }
 }
 

@@ -16,20 +16,16 @@
 
 #include "MetaData.pb.h"
 #include "SysSubscribe.pb.h"
+#include "client/event_owners.h"
 #include "client/message_handle.h"
 #include "client/node_map.h"
 #include "client/server_host.h"
+#include "client/ssl_owners.h"
 #include "common/result_codes.h"
 #include "common/zel_export.h"
 #include "pipeline/raw_data.h"
 #include "pipeline/site_flow.h"
 #include "protocol/frame_cutter.h"
-
-struct event_base;
-struct event;
-struct bufferevent;
-typedef struct ssl_st SSL;
-typedef struct ssl_ctx_st SSL_CTX;
 
 namespace com::mivo::kmr::client {
 
@@ -64,7 +60,8 @@ public:
     static constexpr int CODE_HEARTBEAT_TIMER_FAILED = RESULT_HEARTBEAT_TIMER_FAILED;
 
     // user_account and token are read at every login and must outlive the
-    // connection. ssl_ctx is not owned and may be null (plain nodes only).
+    // connection. ssl_ctx may be null (plain nodes only); the connection keeps
+    // a reference of its own to it.
     // flow: the site's payload pool and budget, shared with its pipeline.
     SocketConnectThread(MessageHandle* message_handle, const SiteNodeMap& nodes,
                         std::shared_ptr<RawDataQueue> raw_data_queue, std::shared_ptr<SiteFlow> flow,
@@ -130,7 +127,8 @@ public:
 
 private:
     void Run();
-    int CreateSsl();
+    // A new TLS session of the shared context; empty (error line) without one.
+    SslOwner NewTlsSession();
     int StartHeartbeat();
     void SendHeartbeat();
 
@@ -191,8 +189,9 @@ private:
     MessageHandle* m_message_handle;
     std::atomic<int32_t> m_server_index{0};
     std::vector<ServerHost> m_server_hosts;
-    struct event_base* m_base = nullptr;
-    struct bufferevent* m_bev = nullptr;
+    // Declared before the socket and the events: they go first.
+    EventBaseOwner m_base;
+    BufferEventOwner m_bev;
     std::thread m_thread;
     std::string m_trace_id;
     FrameCutter m_cutter;
@@ -202,15 +201,14 @@ private:
     // Declared before the ring: the payloads in it belong to the flow.
     std::shared_ptr<SiteFlow> m_flow;
     std::shared_ptr<RawDataQueue> m_raw_data_queue;
-    struct event* m_resume_event = nullptr;
+    EventOwner m_resume_event;
     bool m_held_since_heartbeat = false;
     uint32_t m_site_type;
-    SSL* m_ssl = nullptr;
-    SSL_CTX* m_ssl_ctx;
+    SslCtxOwner m_ssl_ctx;
     com::mivo::zel::model::SubscribeResponse m_subscribe_rsp;
     std::mutex m_send_mutex;
     int32_t m_heartbeat_count = 0;
-    struct event* m_heartbeat_event = nullptr;
+    EventOwner m_heartbeat_event;
     struct timeval m_heartbeat_interval;
     int64_t m_last_heartbeat_time = 0;
     int64_t m_current_time = 0;
@@ -230,7 +228,7 @@ private:
     std::mutex m_task_mutex;
     std::condition_variable m_task_cv;
     std::deque<std::function<void()>> m_tasks;
-    struct event* m_task_event = nullptr;
+    EventOwner m_task_event;
     bool m_loop_running = false;
     bool m_loop_ready = false;
     std::atomic<bool> m_stopping{false};

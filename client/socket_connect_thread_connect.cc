@@ -58,7 +58,7 @@ void SocketConnectThread::DoTryConnect() {
     const ServerHost& host = m_server_hosts[static_cast<size_t>(index)];
     const std::string& ip = host.GetServerIp();
     int port = host.GetServerPort();
-    if (m_base == nullptr) {
+    if (!m_base) {
         ErrorPrint("event base is nullptr, pls check");
         return;
     }
@@ -72,36 +72,38 @@ void SocketConnectThread::DoTryConnect() {
     // Thread-safe so that libevent's own locks guard the buffers.
     int options = BEV_OPT_CLOSE_ON_FREE | BEV_OPT_THREADSAFE;
     if (BaseConfig::GetInstance().IsUseSSL() && host.IsSsl()) {
-        if (CreateSsl() != 0 || !TlsPeerCheck::BindToAddress(m_ssl, ip)) {
+        SslOwner ssl = NewTlsSession();
+        if (!ssl || !TlsPeerCheck::BindToAddress(ssl.get(), ip)) {
             ErrorPrint("Please init ssl env before login datafeed service!");
             SetLoginState(CONNECT_STATE_NONE);
             return;
         }
-        m_bev = bufferevent_openssl_socket_new(m_base, -1, m_ssl, BUFFEREVENT_SSL_CONNECTING,
-                                               options | BEV_OPT_DEFER_CALLBACKS);
-        if (m_bev == nullptr) {
+        // The socket owns the session from here on, also when it could not be made.
+        m_bev.reset(bufferevent_openssl_socket_new(
+            m_base.get(), -1, ssl.release(), BUFFEREVENT_SSL_CONNECTING, options | BEV_OPT_DEFER_CALLBACKS));
+        if (!m_bev) {
             ErrorPrint("Create ssl bufferevent failed for %s:%d", ip.c_str(), port);
             SetLoginState(CONNECT_STATE_NONE);
             return;
         }
-        bufferevent_openssl_set_allow_dirty_shutdown(m_bev, 1);
+        bufferevent_openssl_set_allow_dirty_shutdown(m_bev.get(), 1);
     } else {
-        m_bev = bufferevent_socket_new(m_base, -1, options);
-        if (m_bev == nullptr) {
+        m_bev.reset(bufferevent_socket_new(m_base.get(), -1, options));
+        if (!m_bev) {
             ErrorPrint("Create bufferevent failed for %s:%d", ip.c_str(), port);
             SetLoginState(CONNECT_STATE_NONE);
             return;
         }
     }
-    bufferevent_setcb(m_bev, &SocketConnectThread::ReadCallback, nullptr, &SocketConnectThread::EventCallback,
-                      this);
+    bufferevent_setcb(m_bev.get(), &SocketConnectThread::ReadCallback, nullptr,
+                      &SocketConnectThread::EventCallback, this);
     // libevent reads 16 KiB per turn by default: a busy feed would cost a
     // poll, a size query and a read per few frames.
-    bufferevent_set_max_single_read(m_bev, kMaxSingleRead);
-    bufferevent_enable(m_bev, EV_READ | EV_WRITE | EV_TIMEOUT | EV_PERSIST);
+    bufferevent_set_max_single_read(m_bev.get(), kMaxSingleRead);
+    bufferevent_enable(m_bev.get(), EV_READ | EV_WRITE | EV_TIMEOUT | EV_PERSIST);
     struct timeval read_tv, write_tv;
     const BaseConfig& config = BaseConfig::GetInstance();
-    bufferevent_set_timeouts(m_bev, TimeoutOrNull(config.GetReadTimeout(), read_tv),
+    bufferevent_set_timeouts(m_bev.get(), TimeoutOrNull(config.GetReadTimeout(), read_tv),
                              TimeoutOrNull(config.GetSendTimeout(), write_tv));
 
     struct sockaddr_in addr;
@@ -113,7 +115,8 @@ void SocketConnectThread::DoTryConnect() {
         SetLoginState(CONNECT_STATE_NONE);
         return;
     }
-    if (bufferevent_socket_connect(m_bev, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) < 0) {
+    if (bufferevent_socket_connect(m_bev.get(), reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) <
+        0) {
         ErrorPrint("Call bufferevent_socket_connect to %s:%d faild", ip.c_str(), port);
         SetLoginState(CONNECT_STATE_NONE);
         return;
@@ -122,20 +125,16 @@ void SocketConnectThread::DoTryConnect() {
     SetLoginState(CONNECT_STATE_ONGOING);
 }
 
-int SocketConnectThread::CreateSsl() {
-    if (m_ssl != nullptr) {
-        return 0;
-    }
-    if (m_ssl_ctx == nullptr) {
+SslOwner SocketConnectThread::NewTlsSession() {
+    if (!m_ssl_ctx) {
         ErrorPrint("Create ssl failed!, m_ssl_ctx is nullptr");
-        return RESULT_TLS_FAILED;
+        return SslOwner();
     }
-    m_ssl = SSL_new(m_ssl_ctx);
-    if (m_ssl == nullptr) {
+    SslOwner ssl(SSL_new(m_ssl_ctx.get()));
+    if (!ssl) {
         ErrorPrint("Create ssl failed!");
-        return RESULT_TLS_FAILED;
     }
-    return 0;
+    return ssl;
 }
 
 void SocketConnectThread::SetLoginState(ConnectState state) {
@@ -186,14 +185,9 @@ void SocketConnectThread::FreeSocket() {
         SetSubscribeState(CONNECT_STATE_NONE);
     }
     // A TLS socket frees its session with it (close-on-free).
-    bool owns_ssl = bufferevent_openssl_get_ssl(m_bev) != nullptr;
-    bufferevent_free(m_bev);
-    m_bev = nullptr;
+    m_bev.reset();
     // Bytes of the old stream mean nothing on the next one.
     m_cutter.Release();
-    if (owns_ssl) {
-        m_ssl = nullptr;
-    }
 }
 
 void SocketConnectThread::EventCallback(struct bufferevent* bev, short events, void* context) {
@@ -241,7 +235,7 @@ void SocketConnectThread::SendLoginRequest() {
         return;
     }
     InfoPrint("Send login request to datafeed service");
-    bufferevent_write(m_bev, frame.Get(), static_cast<size_t>(length));
+    bufferevent_write(m_bev.get(), frame.Get(), static_cast<size_t>(length));
 }
 
 void SocketConnectThread::DoReConnnect() {
@@ -285,7 +279,7 @@ int SocketConnectThread::DoSendSubscribeMsg(com::mivo::zel::model::SubscribeRequ
     }
     {
         std::lock_guard<std::mutex> lock(m_send_mutex);
-        bufferevent_write(m_bev, frame.Get(), static_cast<size_t>(length));
+        bufferevent_write(m_bev.get(), frame.Get(), static_cast<size_t>(length));
         m_subscribe_refused = false;
         ConnectState before = m_subscribe_state.load();
         m_subscribe_state_before = before == CONNECT_STATE_ONGOING ? CONNECT_STATE_NONE : before;

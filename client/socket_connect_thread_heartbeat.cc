@@ -48,21 +48,16 @@ int SocketConnectThread::StartHeartbeat() {
     InfoPrint("Start send heatbeat to datafeed service, site type: %d, service host: %s.",
               static_cast<int>(m_site_type), getCurrentHostStr().c_str());
     // One login, one running heartbeat: a timer left from an earlier login goes.
-    if (m_heartbeat_event != nullptr) {
-        event_free(m_heartbeat_event);
-        m_heartbeat_event = nullptr;
-    }
-    m_heartbeat_event = evtimer_new(m_base, &SocketConnectThread::SendHeartbeatWrapper, this);
-    if (m_heartbeat_event == nullptr) {
+    m_heartbeat_event.reset(evtimer_new(m_base.get(), &SocketConnectThread::SendHeartbeatWrapper, this));
+    if (!m_heartbeat_event) {
         ErrorPrint("Create heartbeat event failed");
         return RESULT_HEARTBEAT_TIMER_FAILED;
     }
     m_last_heartbeat_time = HeartbeatClockSeconds();
     struct timeval tv = HeartbeatPause();
-    if (evtimer_add(m_heartbeat_event, &tv) != 0) {
+    if (evtimer_add(m_heartbeat_event.get(), &tv) != 0) {
         ErrorPrint("Create heartbeat timer failed");
-        event_free(m_heartbeat_event);
-        m_heartbeat_event = nullptr;
+        m_heartbeat_event.reset();
         return RESULT_HEARTBEAT_TIMER_FAILED;
     }
     return 0;
@@ -101,15 +96,12 @@ void SocketConnectThread::SendHeartbeat() {
 
     std::unique_lock<std::mutex> lock(m_send_mutex);
     if (m_bev != nullptr && frame.Get() != nullptr && length > 0) {
-        bufferevent_write(m_bev, frame.Get(), static_cast<size_t>(length));
+        bufferevent_write(m_bev.get(), frame.Get(), static_cast<size_t>(length));
         lock.unlock();
         struct timeval tv = HeartbeatPause();
-        if (m_heartbeat_event == nullptr || evtimer_add(m_heartbeat_event, &tv) != 0) {
+        if (!m_heartbeat_event || evtimer_add(m_heartbeat_event.get(), &tv) != 0) {
             ErrorPrint("Create heartbeat event failed");
-            if (m_heartbeat_event != nullptr) {
-                event_free(m_heartbeat_event);
-                m_heartbeat_event = nullptr;
-            }
+            m_heartbeat_event.reset();
         }
         DebugPrint("Send heartbeat success, traffic: %d KB/s, tps: %d/s, interval: %d(s)", traffic, tps,
                    static_cast<int>(interval));

@@ -102,7 +102,7 @@ void SocketConnectThread::ReadCallback(struct bufferevent* bev, void* context) {
 }
 
 void SocketConnectThread::CutFrames(struct bufferevent* bev) {
-    while (m_bev == bev && bev != nullptr) {
+    while (m_bev.get() == bev && bev != nullptr) {
         if (!m_flow->MayAdmit() && HoldBackReader()) {
             return;
         }
@@ -181,7 +181,7 @@ bool SocketConnectThread::HoldBackReader() {
     }
     m_held_since_heartbeat = true;
     if (m_bev != nullptr) {
-        bufferevent_disable(m_bev, EV_READ);
+        bufferevent_disable(m_bev.get(), EV_READ);
     }
     InfoPrint(
         "Site type %d holds %lld bytes of market data, budget %lld: reading paused until callbacks catch "
@@ -194,7 +194,7 @@ bool SocketConnectThread::HoldBackReader() {
 // Any pipeline thread, once the held bytes have dropped to half the budget.
 void SocketConnectThread::WakeReader(void* context) {
     auto* self = static_cast<SocketConnectThread*>(context);
-    event_active(self->m_resume_event, EV_READ, 0);
+    event_active(self->m_resume_event.get(), EV_READ, 0);
 }
 
 void SocketConnectThread::ResumeCallback(int fd, short events, void* context) {
@@ -212,10 +212,10 @@ void SocketConnectThread::ResumeReader() {
     if (m_bev == nullptr) {
         return;
     }
-    bufferevent_enable(m_bev, EV_READ);
+    bufferevent_enable(m_bev.get(), EV_READ);
     // Frames already read go first, then what waits in libevent and the
     // socket: no new bytes may arrive to call the reader again.
-    ReadCallback(m_bev, this);
+    ReadCallback(m_bev.get(), this);
 }
 
 bool SocketConnectThread::TakeReaderHeldBack() {
