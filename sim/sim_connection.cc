@@ -10,8 +10,8 @@
 
 namespace com::mivo::kmr::client {
 
-SimConnection::SimConnection(SimServer* server, uint64_t id, bufferevent* bev, std::string peer)
-    : m_server(server), m_id(id), m_bev(bev), m_peer(std::move(peer)) {}
+SimConnection::SimConnection(SimServer* server, uint64_t id, BufferEventOwner bev, std::string peer)
+    : m_server(server), m_id(id), m_bev(std::move(bev)), m_peer(std::move(peer)) {}
 
 SimConnection::~SimConnection() {
     CloseSocket(false);
@@ -21,15 +21,12 @@ void SimConnection::Write(const char* data, size_t length, int split_bytes) {
     if (m_bev == nullptr || length == 0) {
         return;
     }
-    if (split_bytes <= 0 && (m_dribble == nullptr || evbuffer_get_length(m_dribble) == 0)) {
-        bufferevent_write(m_bev, data, length);
+    if (split_bytes <= 0 && (m_dribble == nullptr || evbuffer_get_length(m_dribble.get()) == 0)) {
+        bufferevent_write(m_bev.get(), data, length);
         return;
     }
-    if (m_dribble == nullptr) {
-        m_dribble = evbuffer_new();
-        m_dribble_timer = evtimer_new(bufferevent_get_base(m_bev), &SimConnection::DribbleCallback, this);
-    }
-    evbuffer_add(m_dribble, data, length);
+    StartDribble();
+    evbuffer_add(m_dribble.get(), data, length);
     m_dribble_bytes = std::max(1, split_bytes);
     ArmDribble();
 }
@@ -43,38 +40,44 @@ void SimConnection::WriteBuffer(evbuffer* data, int split_bytes) {
         evbuffer_add_buffer(direct, data);
         return;
     }
-    if (m_dribble == nullptr) {
-        m_dribble = evbuffer_new();
-        m_dribble_timer = evtimer_new(bufferevent_get_base(m_bev), &SimConnection::DribbleCallback, this);
-    }
-    evbuffer_add_buffer(m_dribble, data);
+    StartDribble();
+    evbuffer_add_buffer(m_dribble.get(), data);
     m_dribble_bytes = std::max(1, split_bytes);
     ArmDribble();
 }
 
+void SimConnection::StartDribble() {
+    if (!m_dribble) {
+        m_dribble.reset(evbuffer_new());
+        m_dribble_timer.reset(
+            evtimer_new(bufferevent_get_base(m_bev.get()), &SimConnection::DribbleCallback, this));
+    }
+}
+
 evbuffer* SimConnection::DirectOutput(int split_bytes) const {
-    if (m_bev == nullptr || split_bytes > 0 || (m_dribble != nullptr && evbuffer_get_length(m_dribble) > 0)) {
+    if (m_bev == nullptr || split_bytes > 0 ||
+        (m_dribble != nullptr && evbuffer_get_length(m_dribble.get()) > 0)) {
         return nullptr;
     }
-    return bufferevent_get_output(m_bev);
+    return bufferevent_get_output(m_bev.get());
 }
 
 size_t SimConnection::PendingOutput() const {
     if (m_bev == nullptr) {
         return 0;
     }
-    size_t pending = evbuffer_get_length(bufferevent_get_output(m_bev));
+    size_t pending = evbuffer_get_length(bufferevent_get_output(m_bev.get()));
     if (m_dribble != nullptr) {
-        pending += evbuffer_get_length(m_dribble);
+        pending += evbuffer_get_length(m_dribble.get());
     }
     return pending;
 }
 
 void SimConnection::ArmDribble() {
-    if (m_dribble_timer != nullptr && !evtimer_pending(m_dribble_timer, nullptr)) {
+    if (m_dribble_timer != nullptr && !evtimer_pending(m_dribble_timer.get(), nullptr)) {
         // A millisecond apart, so that each piece leaves in its own segment.
         timeval one_ms{0, 1000};
-        evtimer_add(m_dribble_timer, &one_ms);
+        evtimer_add(m_dribble_timer.get(), &one_ms);
     }
 }
 
@@ -83,37 +86,30 @@ void SimConnection::DribbleCallback(evutil_socket_t, short, void* arg) {
     if (self->m_bev == nullptr) {
         return;
     }
-    size_t n =
-        std::min<size_t>(static_cast<size_t>(self->m_dribble_bytes), evbuffer_get_length(self->m_dribble));
+    size_t n = std::min<size_t>(static_cast<size_t>(self->m_dribble_bytes),
+                                evbuffer_get_length(self->m_dribble.get()));
     if (n > 0) {
-        evbuffer_remove_buffer(self->m_dribble, bufferevent_get_output(self->m_bev), n);
+        evbuffer_remove_buffer(self->m_dribble.get(), bufferevent_get_output(self->m_bev.get()), n);
     }
-    if (evbuffer_get_length(self->m_dribble) > 0) {
+    if (evbuffer_get_length(self->m_dribble.get()) > 0) {
         self->ArmDribble();
     }
 }
 
 void SimConnection::CloseSocket(bool reset) {
-    if (m_dribble_timer != nullptr) {
-        event_free(m_dribble_timer);
-        m_dribble_timer = nullptr;
-    }
-    if (m_dribble != nullptr) {
-        evbuffer_free(m_dribble);
-        m_dribble = nullptr;
-    }
+    m_dribble_timer.reset();
+    m_dribble.reset();
     if (m_bev == nullptr) {
         return;
     }
     if (reset) {
-        evutil_socket_t fd = bufferevent_getfd(m_bev);
+        evutil_socket_t fd = bufferevent_getfd(m_bev.get());
         if (fd >= 0) {
             linger hard{1, 0};
             setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
         }
     }
-    bufferevent_free(m_bev);
-    m_bev = nullptr;
+    m_bev.reset();
 }
 
 }  // namespace com::mivo::kmr::client

@@ -7,9 +7,7 @@
 
 #include <event2/util.h>
 
-struct bufferevent;
-struct evbuffer;
-struct event;
+#include "client/event_owners.h"
 
 namespace com::mivo::kmr::client {
 
@@ -25,7 +23,7 @@ public:
 // destroys it one loop turn after closing it, so callbacks that triggered the close may still look at it.
 class SimConnection {
 public:
-    SimConnection(SimServer* server, uint64_t id, bufferevent* bev, std::string peer);
+    SimConnection(SimServer* server, uint64_t id, BufferEventOwner bev, std::string peer);
     ~SimConnection();
     SimConnection(const SimConnection&) = delete;
     SimConnection& operator=(const SimConnection&) = delete;
@@ -33,7 +31,7 @@ public:
     uint64_t Id() const { return m_id; }
     SimServer* Server() const { return m_server; }
     const std::string& Peer() const { return m_peer; }
-    bufferevent* Bev() const { return m_bev; }
+    bufferevent* Bev() const { return m_bev.get(); }
     bool IsClosing() const { return m_bev == nullptr; }
 
     // Queues bytes for the client. With the split fault on, they go out split_bytes at a time, one loop turn
@@ -59,14 +57,16 @@ public:
 
 private:
     static void DribbleCallback(evutil_socket_t fd, short what, void* arg);
+    // Makes the buffer and timer of split writes, once.
+    void StartDribble();
     void ArmDribble();
 
     SimServer* m_server;
     uint64_t m_id;
-    bufferevent* m_bev;
+    BufferEventOwner m_bev;
     std::string m_peer;
-    evbuffer* m_dribble = nullptr;
-    event* m_dribble_timer = nullptr;
+    EvBufferOwner m_dribble;
+    EventOwner m_dribble_timer;
     int m_dribble_bytes = 0;
     bool m_close_when_flushed = false;
     std::unique_ptr<SimConnectionState> m_state;

@@ -41,7 +41,6 @@ SimDatafeedNode::SimDatafeedNode(SimNodeSpec desc, SimContext* context)
 
 SimDatafeedNode::~SimDatafeedNode() {
     Stop();
-    evbuffer_free(m_scratch);
 }
 
 SimNodeSpec SimDatafeedNode::Describe() const {
@@ -218,10 +217,10 @@ void SimDatafeedNode::Restart(SimConnection& connection, SimFeedSession& session
     if (options.records_per_second > 0) {
         session.m_rate_start = std::chrono::steady_clock::now();
         session.m_rate_base = session.m_cursor->Produced();
-        session.m_rate_timer = event_new(Base(), -1, EV_PERSIST, &SimDatafeedNode::RateTick, &session);
+        session.m_rate_timer.reset(event_new(Base(), -1, EV_PERSIST, &SimDatafeedNode::RateTick, &session));
         const int tick_ms = std::max(1, std::min(options.tick_ms, 1000));
         timeval tick{tick_ms / 1000, (tick_ms % 1000) * 1000};
-        event_add(session.m_rate_timer, &tick);
+        event_add(session.m_rate_timer.get(), &tick);
     }
     Pump(connection, session);
 }
@@ -247,10 +246,10 @@ void SimDatafeedNode::Pump(SimConnection& connection, SimFeedSession& session) {
     auto send = [&](int64_t max_records) {
         const int split = Faults().split_write_bytes;
         evbuffer* direct = connection.DirectOutput(split);
-        SimFeedCursor::Output output = session.m_cursor->Produce(direct != nullptr ? direct : m_scratch,
+        SimFeedCursor::Output output = session.m_cursor->Produce(direct != nullptr ? direct : m_scratch.get(),
                                                                  max_records, 256 * 1024, trace_id);
         if (direct == nullptr) {
-            connection.WriteBuffer(m_scratch, split);
+            connection.WriteBuffer(m_scratch.get(), split);
         }
         Counters().records_sent += output.records;
         Counters().frames_sent += output.frames;

@@ -50,7 +50,7 @@ private:
     mutable std::mutex m_feed_mutex;
     SimFeedOptions m_feed;                        // guarded by m_feed_mutex
     std::unique_ptr<SimRecordFactory> m_factory;  // loop thread
-    evbuffer* m_scratch = nullptr;                // loop thread, for pushes that cannot go straight out
+    EvBufferOwner m_scratch;                      // loop thread, for pushes that cannot go straight out
 };
 
 }  // namespace com::mivo::kmr::client

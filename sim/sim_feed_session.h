@@ -5,11 +5,10 @@
 #include <memory>
 #include <string>
 
+#include "client/event_owners.h"
 #include "sim/sim_connection.h"
 #include "sim/sim_feed_cursor.h"
 #include "sim/sim_subscription.h"
-
-struct event;
 
 namespace com::mivo::kmr::client {
 
@@ -20,10 +19,8 @@ class SimFeedSession : public SimConnectionState {
 public:
     SimFeedSession(SimDatafeedNode* node, SimConnection* connection)
         : m_node(node), m_connection(connection) {}
-    ~SimFeedSession() override;
-
     // Frees the rate timer; the connection is about to go.
-    void StopTimer();
+    void StopTimer() { m_rate_timer.reset(); }
 
     SimDatafeedNode* m_node;
     SimConnection* m_connection;
@@ -31,7 +28,7 @@ public:
     std::string m_user;
     SimSubscription m_subscription;
     std::unique_ptr<SimFeedCursor> m_cursor;
-    event* m_rate_timer = nullptr;
+    EventOwner m_rate_timer;
     std::chrono::steady_clock::time_point m_rate_start;
     int64_t m_rate_base = 0;  // records produced when m_rate_start was taken
 };

@@ -17,7 +17,7 @@ namespace com::mivo::kmr::client {
 struct SimServer::Timer {
     SimServer* server = nullptr;
     uint64_t id = 0;
-    event* ev = nullptr;
+    EventOwner ev;
     std::function<void()> fn;
 };
 
@@ -46,20 +46,19 @@ bool SimServer::Start(std::string* error) {
             return true;
         }
     }
-    m_base = event_base_new();
-    if (m_base == nullptr) {
+    m_base.reset(event_base_new());
+    if (!m_base) {
         *error = m_name + ": cannot create event loop";
         return false;
     }
-    m_wake = event_new(m_base, -1, 0, &SimServer::WakeCallback, this);
-    m_reaper = event_new(
-        m_base, -1, 0, [](evutil_socket_t, short, void* arg) { static_cast<SimServer*>(arg)->Reap(); }, this);
+    m_wake.reset(event_new(m_base.get(), -1, 0, &SimServer::WakeCallback, this));
+    m_reaper.reset(event_new(
+        m_base.get(), -1, 0, [](evutil_socket_t, short, void* arg) { static_cast<SimServer*>(arg)->Reap(); },
+        this));
     if (!OpenListener(error)) {
-        event_free(m_wake);
-        event_free(m_reaper);
-        event_base_free(m_base);
-        m_wake = m_reaper = nullptr;
-        m_base = nullptr;
+        m_wake.reset();
+        m_reaper.reset();
+        m_base.reset();
         return false;
     }
     {
@@ -72,7 +71,7 @@ bool SimServer::Start(std::string* error) {
         platform::BlockBrokenPipeSignal();
         m_loop_thread_id = std::this_thread::get_id();
         started.set_value();
-        event_base_loop(m_base, EVLOOP_NO_EXIT_ON_EMPTY);
+        event_base_loop(m_base.get(), EVLOOP_NO_EXIT_ON_EMPTY);
     });
     ready.wait();
     return true;
@@ -88,7 +87,7 @@ void SimServer::Stop() {
     PostAndWait([this] {
         CloseListener();
         CloseAll(SimCloseMode::kClean);
-        event_base_loopbreak(m_base);
+        event_base_loopbreak(m_base.get());
     });
     if (m_thread.joinable()) {
         m_thread.join();
@@ -103,18 +102,13 @@ void SimServer::Stop() {
     for (auto& fn : leftovers) {
         fn();
     }
-    // The loop is gone: whatever is left is freed on this thread.
-    for (auto& entry : m_timers) {
-        event_free(entry.second->ev);
-    }
+    // The loop is gone: whatever is left is freed on this thread, the loop last.
     m_timers.clear();
     m_connections.clear();
     m_graveyard.clear();
-    event_free(m_wake);
-    event_free(m_reaper);
-    m_wake = m_reaper = nullptr;
-    event_base_free(m_base);
-    m_base = nullptr;
+    m_wake.reset();
+    m_reaper.reset();
+    m_base.reset();
 }
 
 void SimServer::Down() {
@@ -173,7 +167,7 @@ bool SimServer::Post(std::function<void()> fn) {
     }
     m_posted.push_back(std::move(fn));
     // Under the lock: Stop frees the wake event only after clearing m_running under it.
-    event_active(m_wake, 0, 0);
+    event_active(m_wake.get(), 0, 0);
     return true;
 }
 
@@ -220,9 +214,9 @@ void SimServer::Schedule(int delay_ms, std::function<void()> fn) {
     timer->server = this;
     timer->id = id;
     timer->fn = std::move(fn);
-    timer->ev = evtimer_new(m_base, &SimServer::TimerCallback, timer.get());
+    timer->ev.reset(evtimer_new(m_base.get(), &SimServer::TimerCallback, timer.get()));
     timeval delay{delay_ms / 1000, (delay_ms % 1000) * 1000};
-    evtimer_add(timer->ev, &delay);
+    evtimer_add(timer->ev.get(), &delay);
     m_timers[id] = std::move(timer);
 }
 
@@ -234,7 +228,6 @@ void SimServer::TimerCallback(evutil_socket_t, short, void* arg) {
         return;
     }
     std::function<void()> fn = std::move(it->second->fn);
-    event_free(it->second->ev);
     server->m_timers.erase(it);
     fn();
 }

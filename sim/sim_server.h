@@ -14,16 +14,13 @@
 #include <google/protobuf/message.h>
 
 #include "MetaData.pb.h"
+#include "client/event_owners.h"
 #include "protocol/message_header.h"
 #include "sim/sim_connection.h"
 #include "sim/sim_context.h"
 #include "sim/sim_counters.h"
 #include "sim/sim_faults.h"
 #include "sim/sim_options.h"
-
-struct event_base;
-struct evconnlistener;
-struct event;
 
 namespace com::mivo::kmr::client {
 
@@ -107,7 +104,7 @@ protected:
     std::vector<SimConnection*> Connections();
     // A one-shot timer on the loop thread.
     void Schedule(int delay_ms, std::function<void()> fn);
-    event_base* Base() const { return m_base; }
+    event_base* Base() const { return m_base.get(); }
     SimContext& Context() { return *m_context; }
     const SimContext& Context() const { return *m_context; }
 
@@ -135,10 +132,11 @@ private:
     SimFaults m_faults;
     SimCounters m_counters;
 
-    event_base* m_base = nullptr;
-    evconnlistener* m_listener = nullptr;
-    event* m_wake = nullptr;
-    event* m_reaper = nullptr;
+    // Declared before everything that lives on the loop: it goes last.
+    EventBaseOwner m_base;
+    ListenerOwner m_listener;
+    EventOwner m_wake;
+    EventOwner m_reaper;
     std::thread m_thread;
     std::atomic<std::thread::id> m_loop_thread_id{};
     bool m_stall_reading = false;

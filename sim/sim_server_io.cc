@@ -34,9 +34,10 @@ bool SimServer::OpenListener(std::string* error) {
         return false;
     }
     address.sin_port = htons(endpoint.port);
-    m_listener = evconnlistener_new_bind(m_base, &SimServer::AcceptCallback, this,
-                                         LEV_OPT_CLOSE_ON_FREE | LEV_OPT_REUSEABLE | LEV_OPT_CLOSE_ON_EXEC,
-                                         -1, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    m_listener.reset(
+        evconnlistener_new_bind(m_base.get(), &SimServer::AcceptCallback, this,
+                                LEV_OPT_CLOSE_ON_FREE | LEV_OPT_REUSEABLE | LEV_OPT_CLOSE_ON_EXEC, -1,
+                                reinterpret_cast<sockaddr*>(&address), sizeof(address)));
     if (m_listener == nullptr) {
         *error = m_name + ": cannot listen on " + endpoint.ip + ":" + std::to_string(endpoint.port) + ": " +
                  std::strerror(errno);
@@ -44,7 +45,7 @@ bool SimServer::OpenListener(std::string* error) {
     }
     sockaddr_in bound;
     socklen_t bound_length = sizeof(bound);
-    getsockname(evconnlistener_get_fd(m_listener), reinterpret_cast<sockaddr*>(&bound), &bound_length);
+    getsockname(evconnlistener_get_fd(m_listener.get()), reinterpret_cast<sockaddr*>(&bound), &bound_length);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_endpoint.port = ntohs(bound.sin_port);
     m_up = true;
@@ -52,10 +53,7 @@ bool SimServer::OpenListener(std::string* error) {
 }
 
 void SimServer::CloseListener() {
-    if (m_listener != nullptr) {
-        evconnlistener_free(m_listener);
-        m_listener = nullptr;
-    }
+    m_listener.reset();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_up = false;
 }
@@ -64,22 +62,21 @@ void SimServer::AcceptCallback(evconnlistener*, evutil_socket_t fd, sockaddr* ad
     auto* self = static_cast<SimServer*>(arg);
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    bufferevent* bev = nullptr;
+    BufferEventOwner owned;
     if (self->m_endpoint.tls) {
-        SSL* ssl = SSL_new(self->m_context->tls->Get());
-        if (ssl != nullptr) {
-            bev = bufferevent_openssl_socket_new(self->m_base, fd, ssl, BUFFEREVENT_SSL_ACCEPTING,
-                                                 BEV_OPT_CLOSE_ON_FREE);
-            if (bev == nullptr) {
-                SSL_free(ssl);
-            } else {
-                bufferevent_openssl_set_allow_dirty_shutdown(bev, 1);
+        SslOwner ssl(SSL_new(self->m_context->tls->Get()));
+        if (ssl) {
+            // The socket owns the session from here on, also when it could not be made.
+            owned.reset(bufferevent_openssl_socket_new(self->m_base.get(), fd, ssl.release(),
+                                                       BUFFEREVENT_SSL_ACCEPTING, BEV_OPT_CLOSE_ON_FREE));
+            if (owned) {
+                bufferevent_openssl_set_allow_dirty_shutdown(owned.get(), 1);
             }
         }
     } else {
-        bev = bufferevent_socket_new(self->m_base, fd, BEV_OPT_CLOSE_ON_FREE);
+        owned.reset(bufferevent_socket_new(self->m_base.get(), fd, BEV_OPT_CLOSE_ON_FREE));
     }
-    if (bev == nullptr) {
+    if (!owned) {
         evutil_closesocket(fd);
         return;
     }
@@ -87,8 +84,9 @@ void SimServer::AcceptCallback(evconnlistener*, evutil_socket_t fd, sockaddr* ad
     auto* in = reinterpret_cast<sockaddr_in*>(address);
     inet_ntop(AF_INET, &in->sin_addr, ip, sizeof(ip));
     uint64_t id = self->m_context->next_connection_id.fetch_add(1);
+    bufferevent* bev = owned.get();
     auto connection = std::make_unique<SimConnection>(
-        self, id, bev, std::string(ip) + ":" + std::to_string(ntohs(in->sin_port)));
+        self, id, std::move(owned), std::string(ip) + ":" + std::to_string(ntohs(in->sin_port)));
     SimConnection* raw = connection.get();
     self->m_connections[id] = std::move(connection);
     self->m_counters.connections_accepted++;
@@ -212,7 +210,7 @@ void SimServer::CloseConnection(SimConnection& connection, SimCloseMode mode) {
     // Destroyed one loop turn later: the callback that got here may still hold the pointer.
     m_graveyard.push_back(std::move(it->second));
     m_connections.erase(it);
-    event_active(m_reaper, 0, 0);
+    event_active(m_reaper.get(), 0, 0);
 }
 
 void SimServer::CloseAll(SimCloseMode mode) {

@@ -19,33 +19,22 @@ std::string LastOpenSslError(const std::string& what) {
 
 }  // namespace
 
-SimTlsContext::~SimTlsContext() {
-    if (m_ctx != nullptr) {
-        SSL_CTX_free(m_ctx);
-    }
-}
-
 bool SimTlsContext::Load(const std::string& cert_file, const std::string& key_file, std::string* error) {
-    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
-    if (ctx == nullptr) {
+    SslCtxOwner ctx(SSL_CTX_new(TLS_server_method()));
+    if (!ctx) {
         *error = LastOpenSslError("cannot create TLS context");
         return false;
     }
-    if (SSL_CTX_use_certificate_chain_file(ctx, cert_file.c_str()) != 1) {
+    if (SSL_CTX_use_certificate_chain_file(ctx.get(), cert_file.c_str()) != 1) {
         *error = LastOpenSslError("cannot load certificate " + cert_file);
-        SSL_CTX_free(ctx);
         return false;
     }
-    if (SSL_CTX_use_PrivateKey_file(ctx, key_file.c_str(), SSL_FILETYPE_PEM) != 1 ||
-        SSL_CTX_check_private_key(ctx) != 1) {
+    if (SSL_CTX_use_PrivateKey_file(ctx.get(), key_file.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_check_private_key(ctx.get()) != 1) {
         *error = LastOpenSslError("cannot load private key " + key_file);
-        SSL_CTX_free(ctx);
         return false;
     }
-    if (m_ctx != nullptr) {
-        SSL_CTX_free(m_ctx);
-    }
-    m_ctx = ctx;
+    m_ctx = std::move(ctx);
     return true;
 }
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-typedef struct ssl_ctx_st SSL_CTX;
+#include "client/ssl_owners.h"
 
 namespace com::mivo::kmr::client {
 
@@ -10,16 +10,15 @@ namespace com::mivo::kmr::client {
 class SimTlsContext {
 public:
     SimTlsContext() = default;
-    ~SimTlsContext();
     SimTlsContext(const SimTlsContext&) = delete;
     SimTlsContext& operator=(const SimTlsContext&) = delete;
 
     // Loads a PEM certificate chain and its private key; false with the reason in error.
     bool Load(const std::string& cert_file, const std::string& key_file, std::string* error);
-    SSL_CTX* Get() const { return m_ctx; }
+    SSL_CTX* Get() const { return m_ctx.get(); }
 
 private:
-    SSL_CTX* m_ctx = nullptr;
+    SslCtxOwner m_ctx;
 };
 
 }  // namespace com::mivo::kmr::client
