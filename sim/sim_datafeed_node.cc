@@ -182,7 +182,7 @@ void SimDatafeedNode::HandleSubscribe(SimConnection& connection, SimFeedSession&
         }
         if (!session.m_logged_in) {
             response.mutable_errorcontext()->set_message("not logged in");
-        } else if (Faults().refuse_subscribe) {
+        } else if (Faults().refuse_subscribe || Faults().TakeSubscribeRefusal()) {
             response.mutable_errorcontext()->set_message("subscription refused by the service");
         } else {
             const std::string user = session.m_user;

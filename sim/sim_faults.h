@@ -19,6 +19,8 @@ struct SimFaults {
     // Logins are answered with isSuccess false and an errorContext message.
     std::atomic<bool> refuse_login{false};
     std::atomic<bool> refuse_subscribe{false};
+    // The next this many subscribe requests are refused, later ones are served.
+    std::atomic<int> refuse_subscribe_count{0};
     // Heartbeat requests are counted but never answered.
     std::atomic<bool> mute_heartbeat{false};
     // Responses and pushes carry a trace id the client never sent.
@@ -32,9 +34,18 @@ struct SimFaults {
     std::atomic<SimSabotage> sabotage{SimSabotage::kNone};
     std::atomic<int> sabotage_count{-1};
 
+    // True while refuse_subscribe_count still owes a refusal; takes one.
+    bool TakeSubscribeRefusal() {
+        int left = refuse_subscribe_count.load();
+        while (left > 0 && !refuse_subscribe_count.compare_exchange_weak(left, left - 1)) {
+        }
+        return left > 0;
+    }
+
     void Clear() {
         refuse_login = false;
         refuse_subscribe = false;
+        refuse_subscribe_count = 0;
         mute_heartbeat = false;
         wrong_trace_id = false;
         response_delay_ms = 0;
