@@ -53,6 +53,7 @@ sanitize-tsan: deps
 		-DZEL_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	@cmake --build build-tsan -j $(JOBS)
 	@ZEL_SKIP_PYTHON=1 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" bash scripts/run-tests.sh build-tsan
+	@bash scripts/run-python-sanitized.sh build-tsan thread
 
 # Every fuzz target built with clang (libFuzzer, AddressSanitizer,
 # UndefinedBehaviorSanitizer) in build-fuzz, then run from its seed corpus for

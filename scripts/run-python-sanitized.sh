@@ -33,8 +33,6 @@ case "$KIND" in
     # The interpreter is not instrumented: its own memory accesses are not
     # seen, but its lock is a pthread mutex and condition variable, which
     # the runtime follows, so our threads' Python calls order correctly.
-    # Not yet part of `make sanitize-tsan`: a clean run of the suite this
-    # way has not been shown.
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
     ;;
   *)
@@ -53,5 +51,5 @@ if ! ls "$BUILD"/python/_zel_gateway_client*.so >/dev/null 2>&1; then
   echo "run-python-sanitized: the Python module was not built in $BUILD" >&2
   exit 1
 fi
-ZEL_BUILD_DIR="$ROOT/$BUILD" PYTHONPATH="$ROOT/$BUILD/python" LD_PRELOAD="$runtime $stdcxx" \
+ZEL_SANITIZER="$KIND" ZEL_BUILD_DIR="$ROOT/$BUILD" PYTHONPATH="$ROOT/$BUILD/python" LD_PRELOAD="$runtime $stdcxx" \
   /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python

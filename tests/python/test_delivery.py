@@ -167,4 +167,7 @@ def test_slow_handler_holds_the_feed_back_without_loss(firehose):
     assert handler.gaps == []
     assert handler.disconnects == []
     assert [site["reconnects"] for site in sites] == reconnects
-    assert grown < 256 + 64, f"resident memory grew by {grown:.0f} MB"
+    # ThreadSanitizer's shadow memory multiplies the resident size, so the
+    # bound only means something without it.
+    if os.environ.get("ZEL_SANITIZER") != "thread":
+        assert grown < 256 + 64, f"resident memory grew by {grown:.0f} MB"
