@@ -17,6 +17,7 @@
 #include "SysSubscribe.pb.h"
 #include "client/message_handle.h"
 #include "client/nuvexia_tcp_client.h"
+#include "client/nuvexia_tcp_session.h"
 #include "common/base_config.h"
 #include "common/test_seam.h"
 #include "sim/sim_service.h"
@@ -28,7 +29,7 @@ namespace com::mivo::kmr::client {
 class NuvexiaTcpClientTestPeer {
 public:
     static void SetWallClock(NuvexiaTcpClient& client, std::function<int64_t()> clock) {
-        client.m_wall_clock = std::move(clock);
+        client.m_session->m_wall_clock = std::move(clock);
     }
 };
 

@@ -5,9 +5,10 @@
 
 #include <cstdio>
 
-#include "client/nuvexia_tcp_client.h"
+#include "client/nuvexia_tcp_session.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
+#include "common/result_codes.h"
 
 namespace com::mivo::kmr::client {
 
@@ -24,7 +25,7 @@ constexpr int kVerifyDepth = 4;
 
 }  // namespace
 
-int NuvexiaTcpClient::SslEnvInit() {
+int NuvexiaTcpSession::SslEnvInit() {
     if (m_ssl_ctx) {
         return 0;
     }
@@ -64,7 +65,7 @@ int NuvexiaTcpClient::SslEnvInit() {
     return RESULT_TLS_FAILED;
 }
 
-bool NuvexiaTcpClient::LoadCustomCertificate(const std::string& path) {
+bool NuvexiaTcpSession::LoadCustomCertificate(const std::string& path) {
     if (SSL_CTX_load_verify_locations(m_ssl_ctx.get(), path.c_str(), nullptr) != 1) {
         ErrorPrint("Failed to load verify locations\n");
         ERR_print_errors_fp(stderr);
@@ -75,7 +76,7 @@ bool NuvexiaTcpClient::LoadCustomCertificate(const std::string& path) {
     return true;
 }
 
-void NuvexiaTcpClient::FreeSslCtx() {
+void NuvexiaTcpSession::FreeSslCtx() {
     // Connections that still hold a reference keep the context until they go.
     m_ssl_ctx.reset();
 }

@@ -7,7 +7,7 @@
 
 #include "client/datafeed_client.h"
 #include "client/discovery_client.h"
-#include "client/nuvexia_tcp_client.h"
+#include "client/nuvexia_tcp_session.h"
 #include "client/subscription_ledger.h"
 #include "common/base_config.h"
 #include "common/base_log.h"
@@ -31,17 +31,17 @@ bool IsLoggedAttempt(int n) {
 
 }  // namespace
 
-void NuvexiaTcpClient::StartDaemonThread() {
+void NuvexiaTcpSession::StartDaemonThread() {
     {
         std::lock_guard<std::mutex> lock(m_stop_mutex);
         m_stop = false;
         m_first_pass_done = false;
         m_daemon_done = false;
     }
-    m_daemon_thread = std::make_unique<std::thread>(&NuvexiaTcpClient::DaemonThreadWorkFunc, this);
+    m_daemon_thread = std::make_unique<std::thread>(&NuvexiaTcpSession::DaemonThreadWorkFunc, this);
 }
 
-void NuvexiaTcpClient::StopDaemonThread() {
+void NuvexiaTcpSession::StopDaemonThread() {
     {
         std::lock_guard<std::mutex> lock(m_stop_mutex);
         m_stop = true;
@@ -66,7 +66,7 @@ void NuvexiaTcpClient::StopDaemonThread() {
     }
 }
 
-std::chrono::milliseconds NuvexiaTcpClient::DiscoveryBackoff(int failures) const {
+std::chrono::milliseconds NuvexiaTcpSession::DiscoveryBackoff(int failures) const {
     const BaseConfig& config = BaseConfig::GetInstance();
     const std::chrono::milliseconds floor = TestSeam::Scaled(std::chrono::milliseconds(1000));
     const std::chrono::milliseconds first =
@@ -86,7 +86,7 @@ std::chrono::milliseconds NuvexiaTcpClient::DiscoveryBackoff(int failures) const
     return std::chrono::milliseconds(pause.count() - half + spread(random));
 }
 
-bool NuvexiaTcpClient::PauseUnlessStopped(std::chrono::milliseconds pause) {
+bool NuvexiaTcpSession::PauseUnlessStopped(std::chrono::milliseconds pause) {
     if (pause.count() <= 0) {
         // No pause configured: still let the callers waiting for the session
         // mutex have their turn.
@@ -98,7 +98,7 @@ bool NuvexiaTcpClient::PauseUnlessStopped(std::chrono::milliseconds pause) {
     return !m_stop;
 }
 
-void NuvexiaTcpClient::DaemonThreadWorkFunc() {
+void NuvexiaTcpSession::DaemonThreadWorkFunc() {
     InfoPrint("=== daemon thread start ===");
     int64_t reference_time = m_wall_clock();
     while (!m_stop) {
@@ -153,7 +153,7 @@ void NuvexiaTcpClient::DaemonThreadWorkFunc() {
     m_stop_cv.notify_all();
 }
 
-void NuvexiaTcpClient::Reconnect() {
+void NuvexiaTcpSession::Reconnect() {
     BaseConfig& config = BaseConfig::GetInstance();
     InfoPrint("Reconnect, try to login datafeed service directly");
 
@@ -240,7 +240,7 @@ void NuvexiaTcpClient::Reconnect() {
     }
 }
 
-void NuvexiaTcpClient::ReplayAfterReconnect() {
+void NuvexiaTcpSession::ReplayAfterReconnect() {
     if (RedoSubscribe() != 0 && !m_stop) {
         // Every site starts over on the next pass, so that the whole
         // registry reaches all of them again.
@@ -248,9 +248,9 @@ void NuvexiaTcpClient::ReplayAfterReconnect() {
     }
 }
 
-int NuvexiaTcpClient::RedoSubscribe() {
+int NuvexiaTcpSession::RedoSubscribe() {
     const unsigned int try_count = BaseConfig::GetInstance().GetSubscribeTryCount();
-    // Entries are never freed or moved while the client lives (the vector
+    // Entries are never freed or moved while the session lives (the vector
     // only grows and holds owning pointers), so a copy of the pointers taken
     // under the mutex stays valid while callers append.
     std::vector<SubscribeRequest*> entries;
