@@ -1,10 +1,8 @@
 #include "client/client_factory.h"
 
-#include <chrono>
 #include <memory>
 #include <utility>
 
-#include "client/callback_gate.h"
 #include "client/nuvexia_tcp_client.h"
 #include "client/site_statistics_board.h"
 #include "client/statistics_json.h"
@@ -62,10 +60,6 @@ std::unique_ptr<StatisticsLogThread> PublishStatistics(std::shared_ptr<SiteStati
     }
     return old_log;
 }
-
-// The longest a teardown asked for inside a callback waits for the callbacks
-// of other threads to end; one of them may wait for the caller.
-constexpr std::chrono::milliseconds kCallbackDrainLimit{5000};
 
 }  // namespace
 
@@ -166,18 +160,15 @@ void ClientFactory::Uninstance() {
     // The client is destroyed outside the factory's lock: a callback that
     // runs meanwhile may call in here and must not wait for it.
     if (HostCall::Inside()) {
-        // The calling thread may be one the teardown has to wait for, or hold
-        // a lock it needs: it finishes on the reaper once this call is back.
-        std::shared_ptr<CallbackGate> gate = client != nullptr ? client->BeginClose() : nullptr;
+        // The client's destructor returns once no callback can start and
+        // leaves the rest to the reaper; the statistics log thread (maybe the
+        // caller) and the platform follow it there.
+        delete client;
         StatisticsLogThread* log = old_log.release();
-        Reaper::Hand([client, log] {
+        Reaper::Hand([log] {
             delete log;
-            delete client;
             MultiPlatformKits::GetInstance()->FreeWindowsEnv();
         });
-        if (gate && !gate->Close(kCallbackDrainLimit)) {
-            WarnPrint("Teardown inside a callback: callbacks of other threads still run");
-        }
         return;
     }
     // Host threads tearing down at once each return when all is gone.

@@ -22,6 +22,13 @@ class SubscriptionLedger;
 // replays every accepted subscription in order. A second login replaces the
 // first; destroying the client while another thread is inside a login or
 // subscribe ends that call with a failure code.
+//
+// Deleting the client is safe anywhere, inside its own callbacks and the log
+// sink too. On a host thread outside them the destructor returns when every
+// thread, socket and byte of the client is gone. Inside one, it returns once
+// no further callback can start (the one it is called from goes on, and
+// callbacks running on other threads are waited for up to 5 s); the rest is
+// freed on a thread of the library's own as soon as that callback returns.
 class ZEL_API NuvexiaTcpClient : public ClientInterface {
 public:
     explicit NuvexiaTcpClient(MessageHandle* message_handle);
@@ -65,7 +72,7 @@ public:
 private:
     friend class NuvexiaTcpClientTestPeer;
 
-    // Everything the library's threads and callbacks reach.
+    // Shared only to travel to the reaper in a copyable job.
     std::shared_ptr<NuvexiaTcpSession> m_session;
 };
 
