@@ -6,6 +6,7 @@
 
 #include <event2/buffer.h>
 #include <event2/bufferevent.h>
+#include <event2/bufferevent_ssl.h>
 #include <event2/event.h>
 
 namespace com::mivo::kmr::client {
@@ -60,6 +61,18 @@ evbuffer* SimConnection::DirectOutput(int split_bytes) const {
         return nullptr;
     }
     return bufferevent_get_output(m_bev.get());
+}
+
+void SimConnection::WriteNow() {
+    if (m_bev == nullptr || bufferevent_openssl_get_ssl(m_bev.get()) != nullptr) {
+        return;
+    }
+    const evutil_socket_t fd = bufferevent_getfd(m_bev.get());
+    evbuffer* output = bufferevent_get_output(m_bev.get());
+    if (fd >= 0 && evbuffer_get_length(output) > 0) {
+        // What the socket does not take now leaves when the loop sees it writable.
+        (void)evbuffer_write(output, fd);
+    }
 }
 
 size_t SimConnection::PendingOutput() const {

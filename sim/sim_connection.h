@@ -44,6 +44,10 @@ public:
     evbuffer* DirectOutput(int split_bytes) const;
     // Bytes written but not yet taken by the kernel.
     size_t PendingOutput() const;
+    // Writes what the output buffer holds now instead of on the loop's next
+    // turn, so that a paced frame leaves close to the time stamped into it.
+    // Plain sockets only: TLS output goes through its own layer.
+    void WriteNow();
 
     // Frees the socket (with an RST instead of a FIN when reset is set). Idempotent.
     void CloseSocket(bool reset);

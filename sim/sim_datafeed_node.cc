@@ -279,6 +279,7 @@ void SimDatafeedNode::Pump(SimConnection& connection, SimFeedSession& session) {
         }
         due -= sent;
     }
+    connection.WriteNow();
 }
 
 }  // namespace com::mivo::kmr::client

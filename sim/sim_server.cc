@@ -46,7 +46,15 @@ bool SimServer::Start(std::string* error) {
             return true;
         }
     }
-    m_base.reset(event_base_new());
+    // libevent's default clock is the coarse one, which moves once per
+    // kernel tick (4 ms here): a 1 ms pacing timer would then fire in bursts
+    // of four, and every frame of a burst but the last would wait.
+    event_config* config = event_config_new();
+    if (config != nullptr) {
+        event_config_set_flag(config, EVENT_BASE_FLAG_PRECISE_TIMER);
+        m_base.reset(event_base_new_with_config(config));
+        event_config_free(config);
+    }
     if (!m_base) {
         *error = m_name + ": cannot create event loop";
         return false;

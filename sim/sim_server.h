@@ -40,6 +40,9 @@ class SimServer {
 public:
     // OnWritable runs when a connection's queued output falls below this.
     static constexpr size_t kLowWaterMark = 256 * 1024;
+    // libevent writes at most 16 KiB per loop turn by default, so a 40 KiB
+    // frame would leave in three turns, its first bytes waiting for its last.
+    static constexpr ssize_t kMaxSingleWrite = 1024 * 1024;
 
     SimServer(std::string name, SimEndpoint endpoint, SimContext* context);
     virtual ~SimServer();

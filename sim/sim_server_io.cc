@@ -95,6 +95,7 @@ void SimServer::AcceptCallback(evconnlistener*, evutil_socket_t fd, sockaddr* ad
     bufferevent_setcb(bev, &SimServer::ReadCallback, &SimServer::WriteCallback, &SimServer::EventCallback,
                       raw);
     bufferevent_setwatermark(bev, EV_WRITE, kLowWaterMark, 0);
+    bufferevent_set_max_single_write(bev, kMaxSingleWrite);
     int idle_ms = self->IdleTimeoutMs();
     if (idle_ms > 0) {
         timeval idle{idle_ms / 1000, (idle_ms % 1000) * 1000};
