@@ -49,18 +49,19 @@ void DecompressThread::Stop() {
         return;
     }
     m_stop.store(true);
-    m_wake.signal();
-    m_thread.join();
     // The connection may still push; once this returns it no longer calls
-    // into this object.
+    // into this object (a frame it is processing here is finished first).
     if (m_raw_data_queue) {
         m_raw_data_queue->SetWakeHook(nullptr, nullptr);
     }
+    m_wake.signal();
+    m_thread.join();
 }
 
 void DecompressThread::Run() {
     InfoPrint("Strat decompress thread success");
     IdleBackoff idle;
+    std::unique_lock<std::mutex> consuming(m_consume_mutex);
     do {
         RawData* raw_data = m_raw_data_queue ? m_raw_data_queue->front() : nullptr;
         if (raw_data != nullptr) {
@@ -70,7 +71,9 @@ void DecompressThread::Run() {
             continue;
         }
         Reclaim();
-        if (idle.Idle([this](int64_t timeout_us) { return WaitForFrame(timeout_us); }) && m_flow) {
+        if (idle.Idle(
+                [this, &consuming](int64_t timeout_us) { return WaitForFrame(timeout_us, consuming); }) &&
+            m_flow) {
             SiteCounters::Add(m_flow->Counters().decompress_wakeups, 1);
         }
     } while (!m_stop.load(std::memory_order_acquire));
@@ -79,13 +82,41 @@ void DecompressThread::Run() {
 
 // Runs on the connection's loop thread, inside push().
 void DecompressThread::Wake(void* context) {
-    static_cast<DecompressThread*>(context)->m_wake.signal();
+    auto* self = static_cast<DecompressThread*>(context);
+    if (!self->RunInline()) {
+        self->m_wake.signal();
+    }
+}
+
+bool DecompressThread::RunInline() {
+    // Over budget a compressed frame may have to wait for the callbacks:
+    // that wait belongs on this stage's own thread, not the connection's.
+    if (m_stop.load(std::memory_order_acquire) || !m_raw_data_queue || (m_flow && !m_flow->MayAdmit())) {
+        return false;
+    }
+    std::unique_lock<std::mutex> consuming(m_consume_mutex, std::try_to_lock);
+    if (!consuming.owns_lock()) {
+        return false;  // the thread is awake and will find the frame
+    }
+    m_inline = true;
+    for (RawData* raw_data = m_raw_data_queue->front(); raw_data != nullptr;
+         raw_data = m_raw_data_queue->front()) {
+        ProcessRawData(raw_data);
+        m_raw_data_queue->pop();
+    }
+    m_inline = false;
+    // The thread still sleeps: the next frame comes through here as well.
+    (void)m_raw_data_queue->PrepareToPark();
+    if (m_flow) {
+        SiteCounters::Add(m_flow->Counters().inline_frames, 1);
+    }
+    return true;
 }
 
 // Blocks until the connection pushes a frame, Stop signals, or the timeout
 // passes; true when a frame came. The queue's flag makes the next push call
 // the hook.
-bool DecompressThread::WaitForFrame(int64_t timeout_us) {
+bool DecompressThread::WaitForFrame(int64_t timeout_us, std::unique_lock<std::mutex>& consuming) {
     if (!m_raw_data_queue) {
         m_wake.wait(timeout_us);
         return false;
@@ -95,7 +126,10 @@ bool DecompressThread::WaitForFrame(int64_t timeout_us) {
     }
     bool woken = false;
     if (!m_stop.load(std::memory_order_acquire)) {
+        // Asleep, the queue is the connection's to process.
+        consuming.unlock();
         woken = m_wake.wait(timeout_us);
+        consuming.lock();
     }
     m_raw_data_queue->CancelPark();
     return woken && m_raw_data_queue->front() != nullptr;

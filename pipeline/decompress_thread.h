@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -29,6 +30,13 @@ namespace com::mivo::kmr::client {
 // A bad length prefix or a record cut off at the end of the payload ends the
 // frame there (nothing after it can be found); both are logged
 // (rate-limited) and counted in decode_errors.
+//
+// A frame that finds this thread asleep is processed by the connection's
+// loop thread itself, inside its push: waking a thread on another core costs
+// tens of microseconds on a virtual machine, more than the work. Only the
+// stage runs there (decompression, splitting, hand-over); callbacks always
+// run on the callback threads, so a host may call into the client from them.
+// m_consume_mutex makes the two consumers take turns.
 class ZEL_API DecompressThread {
 public:
     DecompressThread(std::shared_ptr<RawDataQueue> raw_data_queue, std::shared_ptr<SiteFlow> flow);
@@ -66,6 +74,9 @@ public:
 
 private:
     void WaitForBudget();
+    // On the connection's thread, from the queue's wake hook: processes what
+    // the queue holds if the thread is asleep; false when it must be woken.
+    bool RunInline();
     // The decompressed payload in a new buffer; null (logged) on failure.
     PayloadBuffer* Decompress(const PayloadBuffer& payload);
     void Split(PayloadBuffer* buffer);
@@ -75,15 +86,18 @@ private:
     RecordBatch* TakeBatch();
     void Reclaim();
     void LogFrameDamage(const char* what, size_t offset, size_t length);
-    bool WaitForFrame(int64_t timeout_us);
+    bool WaitForFrame(int64_t timeout_us, std::unique_lock<std::mutex>& consuming);
     static void Wake(void* context);
 
     moodycamel::spsc_sema::LightweightSemaphore m_wake;
+    // Held by whichever thread is consuming the queue and using the stage.
+    std::mutex m_consume_mutex;
     std::vector<RecordBatch*> m_pending;  // per callback thread, this frame's batch
     std::vector<RecordBatch*> m_spare_batches;
     std::atomic<size_t> m_spare_count{0};
     RateLimitedLog m_damage_log;
     bool m_discard_warned;
+    bool m_inline = false;
 };
 
 }  // namespace com::mivo::kmr::client

@@ -56,7 +56,7 @@ void DecompressThread::ProcessRawData(RawData* raw_data) {
 // (which they will give back), the next frame waits. With nothing held
 // downstream it goes ahead, so a budget smaller than one frame still moves.
 void DecompressThread::WaitForBudget() {
-    if (!m_flow) {
+    if (!m_flow || m_inline) {
         return;
     }
     const SiteCounters& counters = m_flow->Counters();

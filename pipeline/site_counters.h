@@ -37,6 +37,9 @@ struct SiteCounters {
     std::atomic<uint64_t> handed_batches{0};
     std::atomic<uint64_t> callback_wakeups{0};
     std::atomic<uint64_t> decompress_wakeups{0};
+    // Frames the connection's thread processed itself because the
+    // decompression thread was asleep (no wake-up needed).
+    std::atomic<uint64_t> inline_frames{0};
 
     static void Add(std::atomic<uint64_t>& counter, uint64_t amount) {
         counter.fetch_add(amount, std::memory_order_relaxed);

@@ -286,5 +286,101 @@ TEST_F(DecompressTest, RunningThreadReturnsEveryBufferAndDrainsOnRelease) {
     EXPECT_EQ(m_flow->HeldBytes(), 0);
 }
 
+// A frame that finds the thread asleep is processed inside the push; one that
+// finds it awake is left to it. Either way each channel keeps its order and
+// its callback thread, and no record is delivered on the pushing thread.
+TEST_F(DecompressTest, FramesProcessedByThePusherKeepOrderAndNeverRunCallbacksThere) {
+    m_thread->Start();
+    const int frames = 300, per_frame = 20, channels = 7;
+    std::map<int64_t, int64_t> next;
+    for (int f = 0; f < frames; ++f) {
+        std::string payload;
+        for (int r = 0; r < per_frame; ++r) {
+            const int64_t channel = (f + r) % channels;
+            AppendRecord(payload, MakeStock(channel, ++next[channel]));
+        }
+        const bool compressed = f % 2 == 0;
+        PushRaw(*m_raw, *m_flow, compressed ? Compress(payload) : payload, compressed);
+        if (f % 10 == 0) {
+            // Long enough for the thread to fall asleep.
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    }
+    auto deliveries = Settle(frames * per_frame);
+    ASSERT_EQ(deliveries.size(), static_cast<size_t>(frames * per_frame));
+    std::map<int64_t, int64_t> seen;
+    std::map<int64_t, std::thread::id> thread_of;
+    for (const Delivery& d : deliveries) {
+        ASSERT_NE(d.thread, std::this_thread::get_id());
+        ASSERT_EQ(d.sequence, seen[d.channel] + 1) << "channel " << d.channel;
+        seen[d.channel] = d.sequence;
+        auto known = thread_of.emplace(d.channel, d.thread);
+        ASSERT_EQ(known.first->second, d.thread) << "channel " << d.channel;
+    }
+    EXPECT_EQ(seen, next);
+    EXPECT_GT(m_flow->Counters().inline_frames.load(), 0u);
+    EXPECT_TRUE(AllBuffersBack());
+    m_thread->Stop();
+}
+
+// Over budget a frame must not be processed on the pushing thread: a
+// compressed one may have to wait there for the callbacks to give bytes back.
+TEST_F(DecompressTest, OverBudgetFramesAreLeftToTheThread) {
+    m_flow = std::make_shared<SiteFlow>(1, 1);
+    Build(2);
+    m_thread->Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // asleep
+    PayloadBuffer* held = m_flow->Acquire(64);                  // now over budget
+    std::string payload;
+    AppendRecord(payload, MakeStock(1, 1));
+    PushRaw(*m_raw, *m_flow, payload, false);
+    ASSERT_TRUE(m_handle.WaitFor(1));
+    EXPECT_EQ(m_flow->Counters().inline_frames.load(), 0u);
+    held->Unref();
+    EXPECT_TRUE(AllBuffersBack());
+    m_thread->Stop();
+}
+
+// Stopping while another thread keeps pushing: each frame is delivered once
+// or stays queued, and every buffer comes back when the queue goes.
+TEST_F(DecompressTest, StopWhileFramesArePushedLosesAndRepeatsNothing) {
+    size_t expected = 0;
+    for (int round = 0; round < 20; ++round) {
+        m_thread->Start();
+        std::atomic<bool> done{false};
+        int pushed = 0;
+        std::thread pusher([&] {
+            while (!done.load()) {
+                std::string payload;
+                AppendRecord(payload, MakeStock(round, ++pushed));
+                PushRaw(*m_raw, *m_flow, payload, false);
+                if (pushed % 8 == 0) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        m_thread->Stop();
+        done.store(true);
+        pusher.join();
+        // What the stopped thread left in the queue is still there, once.
+        for (RawData* raw = m_raw->front(); raw != nullptr; raw = m_raw->front()) {
+            m_thread->ProcessRawData(raw);
+            m_raw->pop();
+        }
+        expected += static_cast<size_t>(pushed);
+        ASSERT_TRUE(m_handle.WaitFor(expected)) << "round " << round;
+        Build(5);
+    }
+    auto deliveries = Settle(expected);
+    EXPECT_EQ(deliveries.size(), expected);
+    std::map<int64_t, int64_t> seen;
+    for (const Delivery& d : deliveries) {
+        ASSERT_EQ(d.sequence, seen[d.channel] + 1) << "channel " << d.channel;
+        seen[d.channel] = d.sequence;
+    }
+    EXPECT_TRUE(AllBuffersBack());
+}
+
 }  // namespace
 }  // namespace com::mivo::kmr::client
