@@ -193,7 +193,7 @@ private:
     std::mutex m_mutex;
     LatencySamples m_samples;
     std::map<int64_t, int64_t> m_last_sequence;
-    std::unordered_map<int64_t, double> m_first_of_frame;
+    std::unordered_map<int64_t, double> m_first_of_frame = std::unordered_map<int64_t, double>(1 << 15);
     int64_t m_gaps = 0;
 };
 

@@ -136,6 +136,8 @@ public:
         if (t_owner != m_id) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_slots.push_back(std::make_unique<Slot>());
+            // Growing the list inside a callback would stall it and show in the tail.
+            m_slots.back()->samples.reserve(size_t{1} << 17);
             t_slot = m_slots.back().get();
             t_owner = m_id;
         }
