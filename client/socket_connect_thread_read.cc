@@ -19,6 +19,7 @@
 #include "SysSubscribe.pb.h"
 #include "client/socket_connect_thread.h"
 #include "common/base_log.h"
+#include "pipeline/decompress_thread.h"
 #include "protocol/logged_message.h"
 #include "protocol/nuvexia_message_impl.h"
 #include "protocol/service_contract.h"
@@ -246,6 +247,7 @@ bool SocketConnectThread::HandleMarketData(int16_t flags, const MetaData& meta, 
     slot->m_data_type = meta.zeldatatype();
     slot->m_msg_num = meta.zelsysmessagenum();
     slot->m_payload = buffer;
+    DecompressThread::SetMoreInputWaiting(m_cutter.Buffered() > 0);
     m_raw_data_queue->push();
     return true;
 }

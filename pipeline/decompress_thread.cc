@@ -5,6 +5,16 @@
 
 namespace com::mivo::kmr::client {
 
+namespace {
+
+thread_local bool t_more_input_waiting = false;
+
+}  // namespace
+
+void DecompressThread::SetMoreInputWaiting(bool waiting) {
+    t_more_input_waiting = waiting;
+}
+
 DecompressThread::DecompressThread(std::shared_ptr<RawDataQueue> raw_data_queue,
                                    std::shared_ptr<SiteFlow> flow)
     : m_flow(std::move(flow)),
@@ -91,7 +101,8 @@ void DecompressThread::Wake(void* context) {
 bool DecompressThread::RunInline() {
     // Over budget a compressed frame may have to wait for the callbacks:
     // that wait belongs on this stage's own thread, not the connection's.
-    if (m_stop.load(std::memory_order_acquire) || !m_raw_data_queue || (m_flow && !m_flow->MayAdmit())) {
+    if (t_more_input_waiting || m_stop.load(std::memory_order_acquire) || !m_raw_data_queue ||
+        (m_flow && !m_flow->MayAdmit())) {
         return false;
     }
     std::unique_lock<std::mutex> consuming(m_consume_mutex, std::try_to_lock);

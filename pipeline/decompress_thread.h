@@ -61,6 +61,11 @@ public:
     // decompression buffer.
     void ProcessRawData(RawData* raw_data);
 
+    // Set by a connection on its own thread before each push: whether more
+    // input is already waiting to be cut. A busy connection leaves its frames
+    // to the decompression thread, so that reading and decompressing overlap.
+    static void SetMoreInputWaiting(bool waiting);
+
     // Readable from any thread while the decompression thread runs.
     size_t GetSpareBatchCount() const { return m_spare_count.load(std::memory_order_relaxed); }
 
