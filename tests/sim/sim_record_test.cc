@@ -25,6 +25,16 @@ using com::mivo::zel::model::MarketData;
 using com::mivo::zel::model::SubscribeRequest;
 using com::mivo::zel::model::SubscribeResponse;
 
+// The encoder's pending records as one wire frame.
+std::string FlushedFrame(SimBatchEncoder& encoder) {
+    evbuffer* out = evbuffer_new();
+    encoder.Flush(out, "", 1);
+    std::string frame(evbuffer_get_length(out), '\0');
+    evbuffer_remove(out, &frame[0], frame.size());
+    evbuffer_free(out);
+    return frame;
+}
+
 TEST(SimUniverseTest, SameSeedSameMarketAndEveryKindEvenWhenTiny) {
     SimUniverse a(42, 500, 8);
     SimUniverse b(42, 500, 8);
@@ -179,11 +189,7 @@ TEST(SimBatchEncoderTest, FramesStayWithinTheLimitsEvenWhenAskedForMore) {
         ++added;
     }
     EXPECT_GT(added, 10);
-    evbuffer* out = evbuffer_new();
-    encoder.Flush(out, "", 1);
-    std::string frame(evbuffer_get_length(out), '\0');
-    evbuffer_remove(out, &frame[0], frame.size());
-    evbuffer_free(out);
+    const std::string frame = FlushedFrame(encoder);
     MessageHeader header;
     header.ReadFrom(frame.data());
     EXPECT_TRUE(ServiceContract::IsFrameLengthAcceptable(header.m_metaLength, header.m_payloadLength));
@@ -214,11 +220,7 @@ TEST(SimBatchEncoderTest, RecordsCarryTheTimeTheirFrameLeaves) {
         encoder.Add(record, stamp, 0, SimDataTypes::kMdStock, spot);
     }
     const int64_t before_flush = SimFrameWriter::NowUnixNanos();
-    evbuffer* out = evbuffer_new();
-    encoder.Flush(out, "", 1);
-    std::string frame(evbuffer_get_length(out), '\0');
-    evbuffer_remove(out, &frame[0], frame.size());
-    evbuffer_free(out);
+    const std::string frame = FlushedFrame(encoder);
     MessageHeader header;
     header.ReadFrom(frame.data());
     ASSERT_TRUE(ServiceContract::IsCompressed(header.m_flags));
