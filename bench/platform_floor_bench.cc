@@ -72,17 +72,26 @@ bool LoopbackPair(int* writer, int* reader) {
     if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
         listen(listener, 1) != 0 ||
         getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (listener >= 0) {
+            close(listener);
+        }
         return false;
     }
     *writer = socket(AF_INET, SOCK_STREAM, 0);
-    if (*writer < 0 || connect(*writer, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    *reader = -1;
+    if (*writer >= 0 && connect(*writer, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+        *reader = accept(listener, nullptr, nullptr);
+    }
+    close(listener);
+    if (*reader < 0) {
+        if (*writer >= 0) {
+            close(*writer);
+        }
         return false;
     }
-    *reader = accept(listener, nullptr, nullptr);
-    close(listener);
     const int one = 1;
     setsockopt(*writer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    return *reader >= 0;
+    return true;
 }
 
 // Frames of frame_bytes from a child process, one per millisecond, each
